@@ -1,0 +1,245 @@
+#include "support/test_support.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <sstream>
+
+#include "common/message_box.h"
+#include "common/unique_handle.h"
+#include "common/utf8.h"
+
+namespace testing_support {
+
+std::wstring BinFolder() {
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+std::wstring AppVariant(const std::wstring& variant) {
+    return BinFolder() + L"\\apps\\" + variant + L"\\zel_acc.exe";
+}
+
+ScratchFolder::ScratchFolder() {
+    wchar_t previous[MAX_PATH * 2] = {};
+    GetCurrentDirectoryW(MAX_PATH * 2, previous);
+    previous_ = previous;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring name = info ? Narrow2Wide(std::string(info->test_suite_name()) + "." + info->name())
+                             : L"scratch";
+    for (auto& c : name) {
+        if (!iswalnum(c) && c != L'.') {
+            c = L'_';
+        }
+    }
+    path_ = BinFolder() + L"\\..\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(path_);
+    MakeFolder(path_);
+    SetCurrentDirectoryW(path_.c_str());
+}
+
+ScratchFolder::~ScratchFolder() {
+    SetCurrentDirectoryW(previous_.c_str());
+    RemoveTree(path_);
+}
+
+void MakeFolder(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 2 && !Exists(path.substr(0, slash))) {
+        MakeFolder(path.substr(0, slash));
+    }
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void CopyInto(const std::wstring& source, const std::wstring& target) {
+    ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE))
+        << Wide2Narrow(source) << " -> " << Wide2Narrow(target);
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << Wide2Narrow(path);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                          nullptr));
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    if (!file) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") {
+                RemoveTree(path + L"\\" + name);
+            }
+        } while (FindNextFileW(find.get(), &entry));
+    }
+    find.reset();
+    RemoveDirectoryW(path.c_str());
+}
+
+void InstallApp(const std::wstring& folder, const std::wstring& variant) {
+    MakeFolder(folder + L"\\ZEL");
+    CopyInto(AppVariant(variant), folder + L"\\ZEL\\zel_acc.exe");
+}
+
+std::wstring UseAppRecord(const std::wstring& folder) {
+    const std::wstring file = folder + L"\\app-record.txt";
+    SetEnvironmentVariableW(L"ZEL_APP_RECORD", file.c_str());
+    return file;
+}
+
+std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile) {
+    std::vector<AppRecord> records;
+    std::wistringstream lines(Narrow2Wide(ReadBytes(recordFile)));
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        std::vector<std::wstring> fields;
+        size_t start = 0;
+        for (size_t tab; (tab = line.find(L'\t', start)) != std::wstring::npos; start = tab + 1) {
+            fields.push_back(line.substr(start, tab - start));
+        }
+        fields.push_back(line.substr(start));
+        if (fields.size() == 6) {
+            records.push_back({fields[0], fields[1], static_cast<DWORD>(std::stoul(fields[2])),
+                               fields[3], fields[4], fields[5]});
+        }
+    }
+    return records;
+}
+
+std::vector<AppRecord> WaitForAppRecords(const std::wstring& recordFile, size_t count,
+                                         DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    auto records = ReadAppRecords(recordFile);
+    while (records.size() < count && GetTickCount64() < deadline) {
+        Sleep(50);
+        records = ReadAppRecords(recordFile);
+    }
+    return records;
+}
+
+ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::wstring buffer = commandLine;
+    ChildProcess child;
+    if (CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        CloseHandle(info.hThread);
+        child.process = info.hProcess;
+        child.pid = info.dwProcessId;
+    }
+    return child;
+}
+
+DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs) {
+    if (child.process == nullptr) {
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(child.process, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(child.process, &code);
+    } else {
+        TerminateProcess(child.process, 1);
+        WaitForSingleObject(child.process, 5000);
+    }
+    CloseHandle(child.process);
+    child.process = nullptr;
+    return code;
+}
+
+DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs) {
+    ChildProcess child = StartProcess(commandLine, folder);
+    return WaitForExit(child, timeoutMs);
+}
+
+void KillStrayApps() {
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"zel_acc.exe") == 0) {
+            UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                                   entry.th32ProcessID));
+            if (process) {
+                TerminateProcess(process.get(), 1);
+                WaitForSingleObject(process.get(), 5000);
+            }
+        }
+    }
+}
+
+std::wstring Narrow2Wide(const std::string& utf8) {
+    std::wstring text;
+    Utf8ToWide(utf8, text);
+    return text;
+}
+
+std::string Wide2Narrow(const std::wstring& text) { return WideToUtf8(text); }
+
+namespace {
+std::mutex g_boxMutex;
+std::vector<ShownBox> g_boxes;
+
+int CaptureBox(HWND, const wchar_t* text, const wchar_t* caption, UINT style) {
+    std::lock_guard<std::mutex> lock(g_boxMutex);
+    g_boxes.push_back({text, caption, style});
+    return IDOK;
+}
+}  // namespace
+
+BoxCapture::BoxCapture() {
+    std::lock_guard<std::mutex> lock(g_boxMutex);
+    g_boxes.clear();
+    SetMessageBoxObserver(CaptureBox);
+}
+
+BoxCapture::~BoxCapture() { SetMessageBoxObserver(nullptr); }
+
+std::vector<ShownBox> BoxCapture::boxes() const {
+    std::lock_guard<std::mutex> lock(g_boxMutex);
+    return g_boxes;
+}
+
+}  // namespace testing_support

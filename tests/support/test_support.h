@@ -1,0 +1,86 @@
+// Helpers shared by the test programs: where the fixtures are, scratch
+// folders, files, child processes, the stand-in application's start records
+// and the test server's scenario.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The folder of the test programs and fixtures (bin in the build tree).
+std::wstring BinFolder();
+// bin\apps\<variant>\zel_acc.exe
+std::wstring AppVariant(const std::wstring& variant);
+
+// A fresh folder that becomes the current directory and is removed, with
+// everything in it, when the test ends.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+    std::wstring previous_;
+};
+
+void MakeFolder(const std::wstring& path);
+void CopyInto(const std::wstring& source, const std::wstring& target);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// Installs the stand-in application of a variant as ZEL\zel_acc.exe below
+// the folder.
+void InstallApp(const std::wstring& folder, const std::wstring& variant);
+
+struct AppRecord {
+    std::wstring event;  // start, close-main or close-hidden
+    std::wstring version;
+    DWORD pid = 0;
+    std::wstring image;
+    std::wstring folder;
+    std::wstring commandLine;
+};
+// Points ZEL_APP_RECORD at a file in the folder; children inherit it.
+std::wstring UseAppRecord(const std::wstring& folder);
+std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile);
+std::vector<AppRecord> WaitForAppRecords(const std::wstring& recordFile, size_t count,
+                                         DWORD timeoutMs = 10000);
+
+struct ChildProcess {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+};
+ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& folder = L"");
+// Exit code, or STILL_ACTIVE when it did not end in time (then it is killed).
+DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
+DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs);
+// Ends every process whose file name is zel_acc.exe, in any case.
+void KillStrayApps();
+
+std::wstring Narrow2Wide(const std::string& utf8);
+std::string Wide2Narrow(const std::wstring& text);
+
+// Message boxes shown through the updater's message-box door, in process.
+struct ShownBox {
+    std::wstring text;
+    std::wstring caption;
+    UINT style = 0;
+};
+class BoxCapture {
+public:
+    BoxCapture();
+    ~BoxCapture();
+    std::vector<ShownBox> boxes() const;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,13 @@
+// The update server this build talks to. The values are fixed when the
+// program is built (see the ZEL_SERVER_* CMake variables); nothing at run
+// time can change them.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+extern const wchar_t kUpdateServerHost[];
+extern const INTERNET_PORT kUpdateServerPort;
+
+// SHA-256 of the DER SubjectPublicKeyInfo of the server's certificate key.
+extern const BYTE ServerKeyPin[32];

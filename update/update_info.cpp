@@ -1,0 +1,3 @@
+#include "update/update_info.h"
+
+UpdateInfoRecord UpdateInfo;

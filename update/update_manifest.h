@@ -1,0 +1,14 @@
+// The update server's description of the current release.
+#pragma once
+
+#include <string>
+
+struct UpdateManifest {
+    std::wstring version;
+    std::wstring url;
+    std::wstring sha256;
+    std::wstring notes;
+    std::wstring releaseDate;
+    std::wstring uploadDate;
+    bool mandatory = false;
+};
