@@ -1,0 +1,109 @@
+#include "support/test_server_control.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/test_support.h"
+
+namespace testing_support {
+
+namespace {
+
+std::wstring StateFolder() { return BinFolder() + L"\\..\\server-state"; }
+
+std::string Base64(const std::string& bytes) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63],
+                kAlphabet[v & 63]};
+    }
+    if (i + 1 == bytes.size()) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == bytes.size()) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+std::string ToJson(const ServerResponse& r) {
+    std::ostringstream json;
+    json << "{\"cert\": \"" << r.cert << "\", \"status\": " << r.status
+         << ", \"content_length\": " << (r.contentLength ? "true" : "false")
+         << ", \"delay_ms\": " << r.delayMs << ", \"stall_ms\": " << r.stallMs;
+    if (r.bodyPattern >= 0) {
+        json << ", \"body_pattern\": " << r.bodyPattern;
+    } else if (!r.bodyFile.empty()) {
+        json << ", \"body_file\": \"" << r.bodyFile << "\"";
+    } else {
+        json << ", \"body_b64\": \"" << Base64(r.body) << "\"";
+    }
+    if (r.dropAfter >= 0) {
+        json << ", \"drop_after\": " << r.dropAfter;
+    }
+    if (r.stallAfter >= 0) {
+        json << ", \"stall_after\": " << r.stallAfter;
+    }
+    json << "}";
+    return json.str();
+}
+
+}  // namespace
+
+void SetServerScenario(const std::vector<ServerResponse>& responses) {
+    static int counter = 0;
+    std::ostringstream json;
+    json << "{\"id\": \"" << GetCurrentProcessId() << "-" << ++counter << "-" << GetTickCount64()
+         << "\", \"responses\": [";
+    for (size_t i = 0; i < responses.size(); ++i) {
+        json << (i ? ", " : "") << ToJson(responses[i]);
+    }
+    json << "]}";
+    const std::wstring folder = StateFolder();
+    ASSERT_TRUE(Exists(folder + L"\\ready")) << "the test server is not running";
+    DeleteFileW((folder + L"\\requests.log").c_str());
+    // Written beside and renamed, so the server never reads half a scenario.
+    WriteBytes(folder + L"\\scenario.tmp", json.str());
+    ASSERT_TRUE(MoveFileExW((folder + L"\\scenario.tmp").c_str(),
+                            (folder + L"\\scenario.json").c_str(), MOVEFILE_REPLACE_EXISTING));
+}
+
+std::vector<ReceivedRequest> ReceivedRequests() {
+    std::vector<ReceivedRequest> requests;
+    std::istringstream log(ReadBytes(StateFolder() + L"\\requests.log"));
+    std::string line;
+    ReceivedRequest current;
+    while (std::getline(log, line)) {
+        if (line.rfind("REQUEST ", 0) == 0) {
+            current = {line.substr(8), {}, 0};
+        } else if (line.rfind("HEADER ", 0) == 0) {
+            current.headers.push_back(line.substr(7));
+        } else if (line.rfind("BODY ", 0) == 0) {
+            current.bodyBytes = std::stoll(line.substr(5));
+        } else if (line == "END") {
+            requests.push_back(current);
+        }
+    }
+    return requests;
+}
+
+std::string PatternBytes(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i % (251 * 256) % 251);
+    }
+    return bytes;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,37 @@
+// Steers the HTTPS test server: what it answers to the next connections, and
+// what it received.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ServerResponse {
+    std::string cert = "pinned-valid";  // pinned-expired, pinned-otherhost, other-valid
+    int status = 200;
+    std::string body;
+    long long bodyPattern = -1;  // serve this many bytes of PatternBytes instead of body
+    std::string bodyFile;        // or serve a file (a path on the server's side)
+    bool contentLength = true;
+    int delayMs = 0;
+    long long dropAfter = -1;
+    long long stallAfter = -1;
+    int stallMs = 0;
+};
+
+// The i-th connection from now gets responses[min(i, last)]. Clears the log
+// of received requests.
+void SetServerScenario(const std::vector<ServerResponse>& responses);
+
+struct ReceivedRequest {
+    std::string requestLine;
+    std::vector<std::string> headers;
+    long long bodyBytes = 0;
+};
+std::vector<ReceivedRequest> ReceivedRequests();
+
+// The bytes the server sends for bodyPattern = size.
+std::string PatternBytes(size_t size);
+
+}  // namespace testing_support

@@ -1,0 +1,19 @@
+// This program is built against a port on which nothing listens.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "update/update_check.h"
+#include "update/update_info.h"
+
+using namespace testing_support;
+
+TEST(CheckForUpdate, FailsPromptlyWhenNothingListens) {
+    ScratchFolder scratch;
+    InstallApp(scratch.path(), L"v1.2.3.4");
+    UpdateInfo = {};
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(CheckForUpdate());
+    EXPECT_LT(GetTickCount64() - start, 10000u) << "a refused connection must not hang";
+    EXPECT_TRUE(UpdateInfo.manifest.version.empty());
+    EXPECT_FALSE(UpdateInfo.mandatoryMode);
+}
