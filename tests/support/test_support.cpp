@@ -36,7 +36,11 @@ ScratchFolder::ScratchFolder() {
             c = L'_';
         }
     }
-    path_ = BinFolder() + L"\\..\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring relative =
+        BinFolder() + L"\\..\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    wchar_t full[MAX_PATH * 2] = {};
+    GetFullPathNameW(relative.c_str(), MAX_PATH * 2, full, nullptr);
+    path_ = full;
     RemoveTree(path_);
     MakeFolder(path_);
     SetCurrentDirectoryW(path_.c_str());

@@ -1,0 +1,48 @@
+#include "install/process_launch.h"
+
+#include <windows.h>
+
+#include "common/unique_handle.h"
+#include "install/command_lines.h"
+
+namespace {
+
+// Members are destroyed in reverse: the thread handle is closed first.
+struct StartedProcess {
+    UniqueKernelHandle process;
+    UniqueKernelHandle thread;
+};
+
+bool StartProcess(std::wstring commandLine, DWORD creationFlags, const std::wstring& folder,
+                  StartedProcess& started) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, creationFlags,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        return false;
+    }
+    started.process.reset(info.hProcess);
+    started.thread.reset(info.hThread);
+    return true;
+}
+
+}  // namespace
+
+bool LaunchProcess(const std::wstring& executablePath, const std::wstring& arguments) {
+    StartedProcess started;
+    return StartProcess(BuildLaunchCommandLine(executablePath, arguments), 0,
+                        LaunchWorkingFolder(executablePath), started);
+}
+
+bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destinationFolder) {
+    StartedProcess started;
+    if (!StartProcess(BuildExtractCommandLine(archivePath, destinationFolder), CREATE_NO_WINDOW,
+                      L"", started)) {
+        return false;
+    }
+    WaitForSingleObject(started.process.get(), INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(started.process.get(), &exitCode);
+    return exitCode == 0;
+}

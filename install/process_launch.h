@@ -1,0 +1,14 @@
+// Starting other programs: the accounting application, and the hidden
+// PowerShell that unpacks a release archive.
+#pragma once
+
+#include <string>
+
+// Starts the program and returns at once; the updater never waits for it.
+// Its working folder is the folder of the executable path (see
+// LaunchWorkingFolder).
+bool LaunchProcess(const std::wstring& executablePath, const std::wstring& arguments);
+
+// Runs PowerShell's Expand-Archive without a window and waits for it, without
+// a time-out. True only when it ran and ended with exit code 0.
+bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destinationFolder);
