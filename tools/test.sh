@@ -4,14 +4,25 @@
 # private Xvfb display. Extra arguments go to ctest (for example -R Download).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+build="$root/build/tests"
 
+if [ "${1:-}" = "--inside-display" ]; then
+    shift
+    export WINEPREFIX="$build/wineprefix"
+    # Wine's background services start with the first Windows program and
+    # keep its output open; started here, they hold no pipe of ctest's and
+    # stay up until the suite ends.
+    wineserver -k 2>/dev/null || true
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    "$build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    ctest --preset tests -j "${ZEL_TEST_JOBS:-4}" "$@"
+    exit
+fi
+
+cd "$root"
 "$root/tools/install_deps.sh"
 cmake --preset tests >/dev/null
 cmake --build --preset tests
-
-build="$root/build/tests"
-stop_wine() { WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true; }
-trap stop_wine EXIT
-
-"$root/tools/with_display.sh" ctest --preset tests -j "${ZEL_TEST_JOBS:-4}" "$@"
+"$root/tools/with_display.sh" "$0" --inside-display "$@"
