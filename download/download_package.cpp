@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <vector>
 
 #include "app/app_messages.h"
 #include "common/unique_handle.h"
@@ -37,14 +36,13 @@ Transfer ReadBody(HINTERNET request, uint32_t contentLength, ChunkWriter& writer
             transfer.complete = true;
             return transfer;
         }
-        std::vector<char> chunk(available, 0);
         DWORD read = 0;
-        if (!WinHttpReadData(request, chunk.data(), available, &read)) {
+        if (!WinHttpReadData(request, writer.Reserve(available), available, &read)) {
+            writer.Commit(0);
             return transfer;
         }
-        chunk.resize(read);
+        writer.Commit(read);
         transfer.received += read;
-        writer.Push(std::move(chunk));
 
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         const ProgressValues values =

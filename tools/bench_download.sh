@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Download benchmark against the loopback test server: DownloadPackage (with
+# hashing, file writes and progress messages to a real window) beside a bare
+# WinHTTP read loop on the same stack and curl, for archives of 64 and 256 MiB.
+# Each figure is the median of ZEL_BENCH_ROUNDS runs (3 by default).
+# Usage: tools/bench_download.sh [SIZES_IN_MIB...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/tests"
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(64 256)
+
+"$root/tools/install_deps.sh"
+# The progress window needs an X display.
+if [ -z "${ZEL_BENCH_DISPLAY:-}" ]; then
+    ZEL_BENCH_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
+fi
+command -v curl >/dev/null || { apt-get install -y -qq curl >/dev/null; }
+cmake --preset tests >/dev/null
+cmake --build --preset tests --target download_bench >/dev/null
+
+port=$(grep -E '^ZEL_TEST_SERVER_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)
+work=$(mktemp -d)
+state="$work/state"
+server_ctl="$root/tests/fixtures/server/server_ctl.sh"
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
+cleanup() {
+    "$server_ctl" stop "$state" || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$server_ctl" start "$state" "$build/test-certs" "$port"
+
+rounds=${ZEL_BENCH_ROUNDS:-3}
+run() { (cd "$work" && "$build/wine_run.sh" "$build/bin/download_bench.exe" "$1"); }
+# The run with the median time out of $rounds: "mode bytes seconds messages peak".
+median_run() {
+    for _ in $(seq "$rounds"); do run "$1"; done | sort -k3 -n | sed -n "$(((rounds + 1) / 2))p"
+}
+median_curl() {
+    for _ in $(seq "$rounds"); do
+        curl -sk -o /dev/null -w '%{time_total}\n' "https://127.0.0.1:$port/package.zip"
+    done | sort -n | sed -n "$(((rounds + 1) / 2))p"
+}
+
+printf '%-8s %-10s %10s %10s %10s %12s %12s\n' size tool MB/s seconds ratio messages peak_MiB
+for mib in "${sizes[@]}"; do
+    body="$work/package-$mib.bin"
+    head -c $((mib * 1024 * 1024)) /dev/urandom >"$body"
+    printf '{"id": "bench-%s-%s", "responses": [{"body_file": "%s"}]}' "$mib" "$RANDOM" "$body" \
+        >"$state/scenario.json"
+    run bare >/dev/null # warm-up: Wine's services, TLS libraries, file cache
+    read -r _ bare_bytes bare_seconds _ bare_peak < <(median_run bare)
+    read -r _ pkg_bytes pkg_seconds messages pkg_peak < <(median_run package)
+    curl_seconds=$(median_curl)
+    cmp -s "$body" "$work/zel.zip" || echo "warning: the downloaded file differs" >&2
+    bytes=$((mib * 1024 * 1024))
+    [ "$bare_bytes" = "$bytes" ] && [ "$pkg_bytes" = "$bytes" ] || echo "warning: short read" >&2
+    awk -v mib="$mib" -v b="$bytes" -v bs="$bare_seconds" -v ps="$pkg_seconds" \
+        -v cs="$curl_seconds" -v m="$messages" -v bp="$bare_peak" -v pp="$pkg_peak" 'BEGIN {
+        printf "%-8s %-10s %10.1f %10.2f %10s %12s %12.1f\n", mib "MiB", "bare", b/bs/1e6, bs, "1.00", "-", bp/1048576
+        printf "%-8s %-10s %10.1f %10.2f %10.2f %12d %12.1f\n", mib "MiB", "package", b/ps/1e6, ps, bs/ps, m, pp/1048576
+        printf "%-8s %-10s %10.1f %10.2f %10s %12s %12s\n", mib "MiB", "curl", b/cs/1e6, cs, "-", "-", "-"
+    }'
+    rm -f "$body" "$work/zel.zip"
+done
