@@ -1,0 +1,201 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/app_messages.h"
+#include "app/progress_display.h"
+#include "app/workers.h"
+#include "common/message_box.h"
+#include "common/texts.h"
+#include "install/process_launch.h"
+#include "update/installed_version.h"
+#include "update/update_info.h"
+
+HINSTANCE g_instance = nullptr;
+
+namespace {
+
+constexpr DWORD kMainWindowExStyle = WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_RIGHT;
+constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | ES_RIGHT;
+constexpr DWORD kNotesExStyle = WS_EX_LAYOUTRTL | WS_EX_RTLREADING;
+constexpr DWORD kNotesStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL |
+                              ES_MULTILINE | ES_RIGHT;
+constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE;
+
+// Process-wide state of the window, touched on the main thread only.
+struct WindowState {
+    HFONT font = nullptr;
+    MainWindowControls controls;
+    bool startPressed = false;
+    bool laterPressed = false;
+    bool closeAllowedInMandatoryMode = false;
+    ProgressDisplay progress;
+};
+WindowState g_state;
+
+HWND CreateChild(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
+                 DWORD style, int x, int y, int width, int height, int id) {
+    return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
+}
+
+void OnCreate(HWND window) {
+    g_state.font = CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET,
+                               OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    MainWindowControls& c = g_state.controls;
+    c.status = CreateChild(window, 0, L"EDIT", L"", kStatusStyle, 20, 20, 480, 20, 0);
+    c.notes = CreateChild(window, kNotesExStyle, L"EDIT", L"", kNotesStyle, 20, 50, 480, 80, 0);
+    c.progress = CreateChild(window, 0, PROGRESS_CLASSW, nullptr, kChildStyle, 20, 140, 480, 20,
+                             kProgressBarId);
+    SendMessageW(c.progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(c.progress, PBM_SETPOS, 0, 0);
+    c.startButton = CreateChild(window, 0, L"BUTTON", texts::kStartButtonText,
+                                kChildStyle | BS_PUSHBUTTON, 20, 180, 160, 30, kStartButtonId);
+    c.laterButton = CreateChild(window, 0, L"BUTTON", texts::kLaterButtonText,
+                                kChildStyle | BS_PUSHBUTTON, 250, 180, 160, 30, kLaterButtonId);
+    for (HWND control : {c.status, c.notes, c.startButton, c.laterButton}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_state.font), TRUE);
+    }
+    g_state.progress.Attach(window, c.progress, c.status);
+}
+
+void StartWorker(HWND window, LPTHREAD_START_ROUTINE routine) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, window, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+        return;
+    }
+    if (routine == DeferWorker) {
+        ReleaseEndOfUpdater();
+    }
+    ShowMessageBox(window, texts::kStartUpdateError, texts::kErrorCaptionEnglish, MB_ICONERROR);
+}
+
+void OnCommand(HWND window, WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) {
+        return;
+    }
+    const int id = LOWORD(wParam);
+    if (id == kStartButtonId && !g_state.startPressed) {
+        g_state.startPressed = true;
+        StartWorker(window, UpdateWorker);
+    } else if (id == kLaterButtonId && !g_state.laterPressed) {
+        // While the installation runs the press is ignored, and stays
+        // available for after a failed unpack.
+        if (!ClaimEndOfUpdater()) {
+            return;
+        }
+        g_state.laterPressed = true;
+        StartWorker(window, DeferWorker);
+    }
+}
+
+void OnClose(HWND window) {
+    if (UpdateInfo.mandatoryMode && !g_state.closeAllowedInMandatoryMode) {
+        return;
+    }
+    // Never end the updater while the installation is moving folders.
+    if (!ClaimEndOfUpdater()) {
+        return;
+    }
+    DestroyWindow(window);
+}
+
+void SetStatus(const wchar_t* text) {
+    g_state.progress.Flush();
+    if (g_state.controls.status != nullptr) {
+        SetWindowTextW(g_state.controls.status, text);
+    }
+}
+
+void OnFinished() {
+    SetStatus(texts::kStatusFinished);
+    LaunchProcess(kAppExecutablePath, L"");
+}
+
+// The class has no background brush; without this the client area around
+// the controls would show whatever was there before.
+LRESULT OnEraseBackground(HWND window, HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    return 1;
+}
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            OnCreate(window);
+            return 0;
+        case WM_COMMAND:
+            OnCommand(window, wParam);
+            return 0;
+        case WM_CLOSE:
+            OnClose(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_ERASEBKGND:
+            return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
+        case WM_TIMER:
+            if (wParam == ProgressDisplay::kTimerId) {
+                g_state.progress.Flush();
+                return 0;
+            }
+            break;
+        case WM_USER_DOWNLOAD_FAILED:
+            SetStatus(texts::kStatusDownloadError);
+            return 0;
+        case WM_APP_STATUS:
+            SetStatus(reinterpret_cast<const wchar_t*>(lParam));
+            return 0;
+        case WM_APP_FINISHED:
+            OnFinished();
+            return 0;
+        case WM_APP_PROGRESS:
+            g_state.progress.OnProgress(static_cast<unsigned>(wParam),
+                                        reinterpret_cast<std::wstring*>(lParam));
+            return 0;
+        case WM_APP_UPDATE_FAILED:
+            if (UpdateInfo.mandatoryMode) {
+                AllowClosingAfterFailure(window);
+            }
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return HandleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+HWND CreateMainWindow() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = g_instance;
+    windowClass.lpszClassName = kMainWindowClass;
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(kMainWindowExStyle, kMainWindowClass, texts::kWindowTitle,
+                           kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 520, 300, nullptr,
+                           nullptr, g_instance, nullptr);
+}
+
+const MainWindowControls& Controls() { return g_state.controls; }
+
+void AllowClosingAfterFailure(HWND window) {
+    g_state.closeAllowedInMandatoryMode = true;
+    EnableWindow(window, TRUE);
+}

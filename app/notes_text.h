@@ -1,0 +1,13 @@
+// The text of the notes box: both versions and the release notes, whose
+// escapes for line breaks become real line breaks.
+#pragma once
+
+#include <string>
+
+// Replaces every occurrence from left to right; inserted text is never
+// searched again.
+std::wstring ReplaceAll(std::wstring text, const std::wstring& pattern,
+                        const std::wstring& replacement);
+
+std::wstring ComposeNotesText(const std::wstring& installedVersion,
+                              const std::wstring& serverVersion, const std::wstring& notes);

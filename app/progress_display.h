@@ -1,0 +1,35 @@
+// Shows download progress in the status line and the progress bar. Every
+// message's text is taken over and freed, but the controls are repainted at
+// most every kMinRepaintMs: a fast download posts thousands of messages a
+// second, and repainting for each would starve the download of processor time.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+class ProgressDisplay {
+public:
+    static constexpr UINT_PTR kTimerId = 1;
+    static constexpr UINT kMinRepaintMs = 100;
+
+    void Attach(HWND window, HWND bar, HWND status);
+
+    // Takes ownership of the text.
+    void OnProgress(unsigned percent, std::wstring* text);
+    // Shows what is waiting at once; called by the timer that OnProgress
+    // starts, and before a status text replaces the progress line.
+    void Flush();
+
+private:
+    void Show(unsigned percent, const std::wstring& text);
+
+    HWND window_ = nullptr;
+    HWND bar_ = nullptr;
+    HWND status_ = nullptr;
+    ULONGLONG lastShown_ = 0;
+    bool timerRunning_ = false;
+    unsigned pendingPercent_ = 0;
+    std::unique_ptr<std::wstring> pendingText_;
+};
