@@ -10,28 +10,29 @@
 #include <commctrl.h>
 
 #include <chrono>
-#include <memory>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/app_messages.h"
+#include "app/progress_display.h"
 #include "download/download_package.h"
 #include "update/pinned_request.h"
 
 namespace {
 
 unsigned long long g_messages = 0;
-HWND g_status = nullptr;
-HWND g_bar = nullptr;
+ProgressDisplay g_display;
 
-// Handles progress as the updater's window does: bar, status line, free.
+// Handles progress with the updater's own display code.
 LRESULT CALLBACK ShowProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP_PROGRESS) {
         ++g_messages;
-        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
-        SendMessageW(g_bar, PBM_SETPOS, wParam, 0);
-        SetWindowTextW(g_status, text->c_str());
+        g_display.OnProgress(static_cast<unsigned>(wParam), reinterpret_cast<std::wstring*>(lParam));
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == ProgressDisplay::kTimerId) {
+        g_display.Flush();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -45,11 +46,12 @@ unsigned long long RunPackage() {
     InitCommonControls();
     HWND window = CreateWindowExW(0, L"ZelBench", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
                                   0, 520, 300, nullptr, nullptr, nullptr, nullptr);
-    g_status = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480, 20,
-                               window, nullptr, nullptr, nullptr);
-    g_bar = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20,
-                            window, nullptr, nullptr, nullptr);
-    SendMessageW(g_bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    HWND status = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480,
+                                  20, window, nullptr, nullptr, nullptr);
+    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 140, 480,
+                               20, window, nullptr, nullptr, nullptr);
+    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    g_display.Attach(window, bar, status);
     const DWORD mainThread = GetCurrentThreadId();
     bool ok = false;
     std::thread worker([&] {
