@@ -60,8 +60,8 @@ void PngChunk(std::string& png, const char* type, const std::string& data) {
 
 }  // namespace
 
-UpdaterRun::UpdaterRun(const std::wstring& program, const std::wstring& folder) {
-    child_ = StartProcess(L"\"" + BinFolder() + L"\\" + program + L"\"", folder);
+UpdaterRun::UpdaterRun(const std::wstring& programPath, const std::wstring& folder) {
+    child_ = StartProcess(L"\"" + programPath + L"\"", folder);
 }
 
 UpdaterRun::~UpdaterRun() {

@@ -19,8 +19,8 @@ struct BoxSeen {
 
 class UpdaterRun {
 public:
-    // Starts bin\<program> with the current directory `folder`.
-    UpdaterRun(const std::wstring& program, const std::wstring& folder);
+    // Starts the program with the current directory `folder`.
+    UpdaterRun(const std::wstring& programPath, const std::wstring& folder);
     ~UpdaterRun();
 
     DWORD pid() const { return child_.pid; }

@@ -73,7 +73,7 @@ protected:
     }
 
     UpdaterRun& Start(const wchar_t* program = L"zel_updater_test.exe") {
-        run_ = std::make_unique<UpdaterRun>(program, folder());
+        run_ = std::make_unique<UpdaterRun>(BinFolder() + L"\\" + program, folder());
         return *run_;
     }
 

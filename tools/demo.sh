@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The updater's main job on this machine: a real update of a demo application
+# from 1.0.0.0 to 2.0.0.0, served over HTTPS on loopback by nginx with a
+# pinned key, run under Wine.
+#
+# Usage: tools/demo.sh [--headless] [--mandatory]
+#   With a display (DISPLAY set) the updater's window appears and you press
+#   the button. Without one, or with --headless, it runs under a private Xvfb,
+#   presses the button itself and saves screenshots in demo/screenshots.
+#   --mandatory publishes 2.0.0.0 as a mandatory release instead.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+headless=0 mandatory=0
+for arg in "$@"; do
+    case "$arg" in
+        --headless) headless=1 ;;
+        --mandatory) mandatory=1 ;;
+        -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "demo.sh: unknown argument $arg" >&2; exit 2 ;;
+    esac
+done
+[ -n "${DISPLAY:-}" ] || headless=1
+
+if [ "$headless" = 1 ] && [ -z "${ZEL_DEMO_INSIDE_DISPLAY:-}" ] && [ -z "${DISPLAY:-}" ]; then
+    "$root/tools/install_deps.sh"
+    ZEL_DEMO_INSIDE_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
+fi
+"$root/tools/install_deps.sh"
+
+port=${ZEL_DEMO_PORT:-28643}
+demo="$root/demo"
+keys="$demo/keys"
+tests_build="$root/build/tests"
+demo_build="$root/build/demo"
+started=$(date +%s.%N)
+
+step() { printf '\n== %s\n' "$*"; }
+# Wine shows the Linux file system as drive Z:.
+windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+
+step "Server key (made on first use) and its pin"
+mkdir -p "$keys"
+if [ ! -f "$keys/server.crt" ]; then
+    openssl ecparam -name prime256v1 -genkey -noout -out "$keys/server.key" 2>/dev/null
+    openssl req -x509 -new -key "$keys/server.key" -out "$keys/server.crt" -days 3650 \
+        -subj "/CN=localhost" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+fi
+echo "pin: $("$root/tools/compute_pin.sh" "$keys/server.crt")"
+
+step "Building the updater for https://127.0.0.1:$port and the demo application"
+cmake -S "$root" -B "$demo_build" -G Ninja --toolchain "$root/cmake/mingw-w64-posix.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_PRODUCT=ON -DZEL_BUILD_TESTS=OFF \
+    -DZEL_SERVER_HOST=127.0.0.1 -DZEL_SERVER_PORT="$port" -DZEL_SERVER_PIN="$keys/server.crt" \
+    >/dev/null
+cmake --build "$demo_build" --target zel_updater >/dev/null
+[ -f "$tests_build/CMakeCache.txt" ] || cmake --preset tests >/dev/null
+cmake --build --preset tests --target zel_test_app_v1.0.0.0 zel_test_app_v2.0.0.0 \
+    zel_test_unpacker release_check demo_driver >/dev/null
+bin="$tests_build/bin"
+# A Wine prefix of the demo's own, apart from the test suite's.
+export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefix"
+"$tests_build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+step "An office with version 1.0.0.0 installed"
+run="$demo/office"
+rm -rf "$run" "$demo/www" "$demo/screenshots" "$demo/nginx"
+mkdir -p "$run/ZEL" "$demo/screenshots" "$demo/nginx"
+cp "$bin/apps/v1.0.0.0/zel_acc.exe" "$run/ZEL/"
+echo "the office's books" >"$run/ZEL/books.dat"
+cp "$demo_build/zel_updater.exe" "$run/"
+# Wine's own powershell.exe does nothing; the updater finds this stand-in
+# beside itself first.
+cp "$bin/powershell.exe" "$run/"
+
+step "Publishing 2.0.0.0$([ "$mandatory" = 1 ] && echo ' (mandatory)')"
+release="$demo/release-2.0.0.0"
+rm -rf "$release"
+mkdir -p "$release/data"
+cp "$bin/apps/v2.0.0.0/zel_acc.exe" "$release/"
+head -c $((12 * 1024 * 1024)) /dev/urandom >"$release/data/sample-reports.dat"
+printf 'گزارش‌های سریع‌تر\nرفع اشکال چاپ فاکتور\n' >"$demo/notes.txt"
+mandatory_flag=()
+[ "$mandatory" = 1 ] && mandatory_flag=(--mandatory)
+python3 "$root/tools/publish_release.py" \
+    --app-folder "$release" --version 2.0.0.0 --notes "$demo/notes.txt" \
+    --url "https://127.0.0.1/releases/zel.zip" --out "$demo/www" \
+    --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}"
+mkdir -p "$demo/www/releases"
+mv "$demo/www/zel.zip" "$demo/www/releases/zel.zip"
+
+step "Serving it with nginx on https://127.0.0.1:$port"
+sed -e "s|@PORT@|$port|; s|@ROOT@|$demo/www|; s|@CERT@|$keys/server.crt|" \
+    -e "s|@KEY@|$keys/server.key|; s|@STATE@|$demo/nginx|g; s|@RATE@|3m|" \
+    "$root/tools/demo/nginx.conf.in" >"$demo/nginx/nginx.conf"
+nginx -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" &
+nginx_pid=$!
+cleanup() {
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 1 50); do
+    curl -skf -o /dev/null "https://127.0.0.1:$port/api/sysboot/check/ZEL_ACC/1.0.0.0" && break
+    sleep 0.1
+done
+
+version_of() {
+    "$tests_build/wine_run.sh" "$tests_build/release_check.exe" version "$1" 2>/dev/null |
+        sed -n 's/^version=//p' | tr -d '\r'
+}
+echo "installed before: $(version_of "$run/ZEL/zel_acc.exe")"
+
+step "Running the updater"
+export ZEL_APP_RECORD="$demo/app-starts.txt" ZEL_APP_LIFETIME_MS=4000
+rm -f "$ZEL_APP_RECORD"
+update_started=$(date +%s.%N)
+set +e
+if [ "$headless" = 1 ]; then
+    "$tests_build/wine_run.sh" "$bin/demo_driver.exe" "$(windows_path "$run/zel_updater.exe")" \
+        "$(windows_path "$run")" "$(windows_path "$demo/screenshots")" \
+        $([ "$mandatory" = 1 ] && echo --mandatory)
+else
+    echo "Press the start button in the updater's window."
+    (cd "$run" && "$tests_build/wine_run.sh" "$run/zel_updater.exe")
+fi
+updater_code=$?
+set -e
+update_ended=$(date +%s.%N)
+sleep 1
+
+step "What happened"
+after=$(version_of "$run/ZEL/zel_acc.exe")
+backup=$( [ -f "$run/ZEL.bak/zel_acc.exe" ] && version_of "$run/ZEL.bak/zel_acc.exe" || echo none)
+started_version=$(tail -n 1 "$ZEL_APP_RECORD" 2>/dev/null | cut -f2)
+echo "updater exit code:      $updater_code"
+echo "ZEL\\zel_acc.exe:        $after"
+echo "ZEL.bak\\zel_acc.exe:    $backup"
+echo "application started:    ${started_version:-nothing}"
+echo "folder layout:"
+(cd "$run" && find . -maxdepth 2 -not -name '.' | sort | sed 's/^/  /')
+if [ "$headless" = 1 ]; then
+    echo "screenshots:"
+    ls "$demo/screenshots" | sed "s|^|  $demo/screenshots/|"
+fi
+awk -v a="$started" -v b="$update_started" -v c="$update_ended" 'BEGIN {
+    printf "time: %.1f s for the update, %.1f s in all\n", c - b, c - a }'
+
+[ "$updater_code" = 0 ] && [ "$after" = 2.0.0.0 ] && [ "$backup" = 1.0.0.0 ] &&
+    [ "$started_version" = 2.0.0.0 ] && [ -f "$run/ZEL.bak/books.dat" ] || {
+    echo "demo: the update did not end as expected" >&2
+    exit 1
+}
+echo "demo: updated from 1.0.0.0 to 2.0.0.0"

@@ -1,0 +1,70 @@
+// Lets the release script read versions and manifests with the updater's own
+// code, so that what the vendor publishes is exactly what the updater sees.
+//   release_check version FILE     prints the file's ProductVersion, as the
+//                                  updater reads it, with "+" kept
+//   release_check manifest FILE    reads a UTF-8 manifest as the updater does
+//                                  and prints its fields, one "key=value" a line
+// Output is UTF-8. Exit code 1 when the version cannot be read.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/utf8.h"
+#include "update/installed_version.h"
+#include "update/manifest_reader.h"
+#include "update/update_info.h"
+
+namespace {
+
+std::string ReadFileBytes(const wchar_t* path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+void PrintLine(const std::wstring& key, const std::wstring& value) {
+    const std::string line = WideToUtf8(key + L"=" + value) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fputs("usage: release_check version|manifest FILE\n", stderr);
+        return 2;
+    }
+    const std::wstring what = argv[1];
+    if (what == L"version") {
+        if (!ReadProductVersion(argv[2])) {
+            return 1;
+        }
+        PrintLine(L"version", UpdateInfo.installedVersion);
+        return 0;
+    }
+    if (what == L"manifest") {
+        std::wstring text;
+        Utf8ToWide(ReadFileBytes(argv[2]), text);
+        const UpdateManifest m = ParseManifest(text);
+        PrintLine(L"version", m.version);
+        PrintLine(L"url", m.url);
+        PrintLine(L"sha256", m.sha256);
+        PrintLine(L"notes", m.notes);
+        PrintLine(L"releaseDate", m.releaseDate);
+        PrintLine(L"uploadDate", m.uploadDate);
+        PrintLine(L"mandatory", m.mandatory ? L"true" : L"false");
+        return 0;
+    }
+    return 2;
+}
