@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The updater's benchmarks, side by side in one run against the loopback
+# test server (figures, not pass or fail):
+#   1. the no-update path: from the updater's start to the application's
+#      start, against a bare launcher that only starts the application
+#      (median of ZEL_BENCH_STARTS rounds, 15 by default), and the manifest
+#      check alone;
+#   2. the download: DownloadPackage against a bare WinHTTP loop and curl,
+#      64 and 256 MiB (tools/bench_download.sh);
+#   3. the size of the product executable.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/tests"
+if [ -z "${ZEL_BENCH_DISPLAY:-}" ]; then
+    "$root/tools/install_deps.sh"
+    ZEL_BENCH_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
+fi
+cmake --preset tests >/dev/null
+cmake --build --preset tests --target startup_bench bare_launcher download_bench zel_updater_test \
+    zel_test_app_v1.2.3.4 >/dev/null
+rounds=${ZEL_BENCH_STARTS:-15}
+port=$(grep -E '^ZEL_TEST_SERVER_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)
+work=$(mktemp -d)
+state="$work/state"
+server_ctl="$root/tests/fixtures/server/server_ctl.sh"
+export WINEPREFIX="$build/wineprefix"
+cleanup() {
+    "$server_ctl" stop "$state" || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$server_ctl" start "$state" "$build/test-certs" "$port"
+printf '{"id": "startup", "responses": [{"body_b64": "%s"}]}' \
+    "$(printf '{"version": "1.2.3.4", "url": "https://x/zel.zip"}' | base64 -w0)" \
+    >"$state/scenario.json"
+
+office="$work/office"
+mkdir -p "$office/ZEL"
+cp "$build/bin/apps/v1.2.3.4/zel_acc.exe" "$office/ZEL/"
+cp "$build/bin/zel_updater_test.exe" "$build/bin/bare_launcher.exe" "$office/"
+win() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+median() { "$build/wine_run.sh" "$build/bin/startup_bench.exe" "$(win "$office/$1")" \
+    "$(win "$office")" "$rounds" | sed -n 's/^median //p' | tr -d '\r'; }
+
+echo "== No-update path: start of the launcher to start of the application ($rounds rounds, median)"
+median bare_launcher.exe >/dev/null # warm-up
+bare=$(median bare_launcher.exe)
+updater=$(median zel_updater_test.exe)
+awk -v b="$bare" -v u="$updater" 'BEGIN {
+    printf "bare launcher   %8.1f ms\nupdater         %8.1f ms  (%.2fx, +%.1f ms)\n", b, u, u / b, u - b }'
+echo
+echo "== Manifest check alone (FetchManifest over TLS, 15 rounds)"
+(cd "$office" && "$build/wine_run.sh" "$build/bin/download_bench.exe" check)
+"$server_ctl" stop "$state"
+
+echo
+echo "== Download"
+"$root/tools/bench_download.sh" 64 256 | tail -n +1 | grep -v '^Installing'
+
+echo
+echo "== Product executable"
+cmake -S "$root" -B "$root/build/bench-product" -G Ninja \
+    --toolchain "$root/cmake/mingw-w64-posix.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DZEL_SERVER_HOST=updates.example.com -DZEL_SERVER_PIN="$build/test-certs/pinned-valid.crt" \
+    >/dev/null
+cmake --build "$root/build/bench-product" --target zel_updater >/dev/null
+size=$(stat -c %s "$root/build/bench-product/zel_updater.exe")
+echo "zel_updater.exe  $size bytes ($((size / 1024)) KiB), static, stripped, no DLL beside it"
