@@ -21,8 +21,8 @@ constexpr DWORD kMainWindowExStyle = WS_EX_LAYOUTRTL | WS_EX_RTLREADING | WS_EX_
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | ES_RIGHT;
 constexpr DWORD kNotesExStyle = WS_EX_LAYOUTRTL | WS_EX_RTLREADING;
-constexpr DWORD kNotesStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL |
-                              ES_MULTILINE | ES_RIGHT;
+constexpr DWORD kNotesStyle =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE | ES_RIGHT;
 constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE;
 
 // Process-wide state of the window, touched on the main thread only.
@@ -43,9 +43,9 @@ HWND CreateChild(HWND parent, DWORD exStyle, const wchar_t* className, const wch
 }
 
 void OnCreate(HWND window) {
-    g_state.font = CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET,
-                               OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    g_state.font =
+        CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET, OUT_TT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
     MainWindowControls& c = g_state.controls;
     c.status = CreateChild(window, 0, L"EDIT", L"", kStatusStyle, 20, 20, 480, 20, 0);
     c.notes = CreateChild(window, kNotesExStyle, L"EDIT", L"", kNotesStyle, 20, 50, 480, 80, 0);
@@ -193,7 +193,9 @@ HWND CreateMainWindow() {
                            nullptr, g_instance, nullptr);
 }
 
-const MainWindowControls& Controls() { return g_state.controls; }
+const MainWindowControls& Controls() {
+    return g_state.controls;
+}
 
 void AllowClosingAfterFailure(HWND window) {
     g_state.closeAllowedInMandatoryMode = true;

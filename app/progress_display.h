@@ -10,7 +10,7 @@
 #include <string>
 
 class ProgressDisplay {
-public:
+  public:
     static constexpr UINT_PTR kTimerId = 1;
     static constexpr UINT kMinRepaintMs = 100;
 
@@ -22,7 +22,7 @@ public:
     // starts, and before a status text replaces the progress line.
     void Flush();
 
-private:
+  private:
     void Show(unsigned percent, const std::wstring& text);
 
     HWND window_ = nullptr;

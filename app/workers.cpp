@@ -44,9 +44,13 @@ DWORD RunUpdate(HWND window) {
 
 }  // namespace
 
-bool ClaimEndOfUpdater() { return Claim(kEnding); }
+bool ClaimEndOfUpdater() {
+    return Claim(kEnding);
+}
 
-void ReleaseEndOfUpdater() { g_phase = kIdle; }
+void ReleaseEndOfUpdater() {
+    g_phase = kIdle;
+}
 
 DWORD WINAPI UpdateWorker(LPVOID window) {
     try {

@@ -13,4 +13,6 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
     return MessageBoxW(owner, text, caption, style);
 }
 
-void SetMessageBoxObserver(MessageBoxObserver observer) { g_observer.store(observer); }
+void SetMessageBoxObserver(MessageBoxObserver observer) {
+    g_observer.store(observer);
+}

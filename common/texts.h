@@ -33,8 +33,10 @@ inline constexpr const wchar_t* kMandatoryNotice = L"بهروزرسانی اجب
 inline constexpr const wchar_t* kMandatoryCaption = L"بهروزرسانی اجباری";
 // "An error occurred while displaying the user interface".
 inline constexpr const wchar_t* kWindowCreateError = L"وقوع خطا در نمایش رابط کاربری";
-// "An error occurred in communicating with the server; make sure of your internet connection and open the program again".
-inline constexpr const wchar_t* kServerError = L"در ارتباط با سرور خطا روی داده از اتصال خود به اینترنت اطمینان حاصل نموده و دوباره برنامه را باز کنید";
+// "An error occurred in communicating with the server; make sure of your internet connection and
+// open the program again".
+inline constexpr const wchar_t* kServerError =
+    L"در ارتباط با سرور خطا روی داده از اتصال خود به اینترنت اطمینان حاصل نموده و دوباره برنامه را باز کنید";
 // "Server connection error".
 inline constexpr const wchar_t* kServerErrorCaption = L"خطای ارتباط با سرور";
 // "Error reading the version of the existing software".

@@ -11,7 +11,7 @@
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using Type = typename Traits::Type;
 
     UniqueHandle() = default;
@@ -40,7 +40,7 @@ public:
         }
     }
 
-private:
+  private:
     Type value_ = Traits::Empty();
 };
 

@@ -27,8 +27,8 @@ std::string WideToUtf8(const std::wstring& text) {
         return {};
     }
     const int count = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), count, nullptr, 0, nullptr,
-                                           nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), count, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(length > 0 ? length : 0), '\0');
     if (length > 0) {
         WideCharToMultiByte(CP_UTF8, 0, text.data(), count, out.data(), length, nullptr, nullptr);

@@ -27,7 +27,9 @@ char* ChunkWriter::Reserve(size_t size) {
     return current_.data() + reserved_;
 }
 
-void ChunkWriter::Commit(size_t filled) { current_.resize(reserved_ + filled); }
+void ChunkWriter::Commit(size_t filled) {
+    current_.resize(reserved_ + filled);
+}
 
 void ChunkWriter::HandOver() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -77,9 +79,9 @@ void ChunkWriter::Run() {
             full_.pop_front();
         }
         DWORD written = 0;
-        const bool ok = WriteFile(file_, block.data(), static_cast<DWORD>(block.size()), &written,
-                                  nullptr) &&
-                        written == block.size();
+        const bool ok =
+            WriteFile(file_, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) &&
+            written == block.size();
         if (ok) {
             hash_.Update(block.data(), block.size());
         }

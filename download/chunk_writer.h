@@ -15,7 +15,7 @@
 #include "download/sha256.h"
 
 class ChunkWriter {
-public:
+  public:
     // The file stays the caller's and must stay open until Finish returns.
     explicit ChunkWriter(HANDLE file);
     ~ChunkWriter();
@@ -31,7 +31,7 @@ public:
     // write failed or was short, or the hash could not be computed.
     bool Finish(Sha256Digest& digest);
 
-private:
+  private:
     using Block = std::vector<char>;
 
     void HandOver();

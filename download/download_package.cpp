@@ -59,9 +59,9 @@ bool RunAttempt(const std::wstring& path, const std::wstring& filePath, HWND win
     }
     DWORD contentLength = 0;
     DWORD size = sizeof(contentLength);
-    WinHttpQueryHeaders(http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &size,
-                        WINHTTP_NO_HEADER_INDEX);
+    WinHttpQueryHeaders(
+        http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+        WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &size, WINHTTP_NO_HEADER_INDEX);
 
     const std::wstring partPath = filePath + L".part";
     UniqueFileHandle file(CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

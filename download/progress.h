@@ -5,9 +5,9 @@
 #include <string>
 
 struct ProgressValues {
-    unsigned percent = 0;     // 0 to 100; 0 when the size is unknown
-    double speed = 0;         // mean bytes per second since the start
-    double remaining = 0;     // seconds; 0 when the size or the speed is unknown
+    unsigned percent = 0;  // 0 to 100; 0 when the size is unknown
+    double speed = 0;      // mean bytes per second since the start
+    double remaining = 0;  // seconds; 0 when the size or the speed is unknown
 };
 
 // contentLength 0 means the server sent no length.

@@ -44,9 +44,12 @@ bool ParseSha256Hex(const std::wstring& text, Sha256Digest& digest) {
         return false;
     }
     auto nibble = [](wchar_t c) -> int {
-        if (c >= L'0' && c <= L'9') return c - L'0';
-        if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-        if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+        if (c >= L'0' && c <= L'9')
+            return c - L'0';
+        if (c >= L'a' && c <= L'f')
+            return c - L'a' + 10;
+        if (c >= L'A' && c <= L'F')
+            return c - L'A' + 10;
         return -1;
     };
     for (size_t i = 0; i < 32; ++i) {

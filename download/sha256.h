@@ -11,7 +11,7 @@
 using Sha256Digest = std::array<unsigned char, 32>;
 
 class Sha256 {
-public:
+  public:
     Sha256();
     ~Sha256();
     Sha256(const Sha256&) = delete;
@@ -21,7 +21,7 @@ public:
     void Update(const void* data, size_t size);
     Sha256Digest Finish();
 
-private:
+  private:
     BCRYPT_ALG_HANDLE algorithm_ = nullptr;
     BCRYPT_HASH_HANDLE hash_ = nullptr;
 };

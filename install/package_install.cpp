@@ -44,13 +44,13 @@ bool UnpackIntoStaging() {
 
 bool InstallPackage() {
     EndRunningApplication();
-    RemoveFolderTree(kStagingFolder);
+    ClearFolderAway(kStagingFolder);
 
     bool setAside = false;
     if (FolderExists(kInstallFolder)) {
         // A move never replaces an existing folder, so an old backup would
         // block every later update.
-        RemoveFolderTree(kBackupFolder);
+        ClearFolderAway(kBackupFolder);
         setAside = MoveFolder(kInstallFolder, kBackupFolder);
         if (!setAside) {
             // ZEL is still in use; leave the working installation as it is.

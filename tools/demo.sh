@@ -27,6 +27,7 @@ if [ "$headless" = 1 ] && [ -z "${ZEL_DEMO_INSIDE_DISPLAY:-}" ] && [ -z "${DISPL
 fi
 "$root/tools/install_deps.sh"
 
+cd "$root"
 port=${ZEL_DEMO_PORT:-28643}
 demo="$root/demo"
 keys="$demo/keys"

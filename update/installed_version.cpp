@@ -54,8 +54,7 @@ bool ReadProductVersion(const std::wstring& path) {
               translation[1]);
     wchar_t* value = nullptr;
     UINT valueLength = 0;
-    if (!VerQueryValueW(buffer.data(), subBlock, reinterpret_cast<void**>(&value),
-                        &valueLength) ||
+    if (!VerQueryValueW(buffer.data(), subBlock, reinterpret_cast<void**>(&value), &valueLength) ||
         value == nullptr || valueLength == 0) {
         return false;
     }

@@ -23,7 +23,8 @@ std::wstring ExtractJsonValue(const std::wstring& text, const wchar_t* key) {
     }
     if (text[start] == L'"') {
         const size_t end = text.find(L'"', start + 1);
-        return text.substr(start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
+        return text.substr(start + 1,
+                           end == std::wstring::npos ? std::wstring::npos : end - start - 1);
     }
     if (text.compare(start, 4, L"true") == 0) {
         return L"true";

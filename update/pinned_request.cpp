@@ -45,10 +45,9 @@ bool OpenPinnedRequest(const std::wstring& path, const HttpTimeouts* timeouts, P
     if (!connection) {
         return false;
     }
-    UniqueInternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(),
-                                                    nullptr, WINHTTP_NO_REFERER,
-                                                    WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                    WINHTTP_FLAG_SECURE));
+    UniqueInternetHandle request(
+        WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request) {
         return false;
     }

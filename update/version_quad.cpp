@@ -39,7 +39,9 @@ bool ScanInteger(const std::wstring& text, size_t& pos, int32_t& out) {
 
 }  // namespace
 
-void ReplacePlusWithDot(std::wstring& text) { std::replace(text.begin(), text.end(), L'+', L'.'); }
+void ReplacePlusWithDot(std::wstring& text) {
+    std::replace(text.begin(), text.end(), L'+', L'.');
+}
 
 VersionQuad ParseVersionQuad(std::wstring text) {
     ReplacePlusWithDot(text);

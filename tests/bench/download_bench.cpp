@@ -32,7 +32,8 @@ ProgressDisplay g_display;
 LRESULT CALLBACK ShowProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP_PROGRESS) {
         ++g_messages;
-        g_display.OnProgress(static_cast<unsigned>(wParam), reinterpret_cast<std::wstring*>(lParam));
+        g_display.OnProgress(static_cast<unsigned>(wParam),
+                             reinterpret_cast<std::wstring*>(lParam));
         return 0;
     }
     if (message == WM_TIMER && wParam == ProgressDisplay::kTimerId) {
@@ -48,12 +49,12 @@ unsigned long long RunPackage() {
     windowClass.lpszClassName = L"ZelBench";
     RegisterClassW(&windowClass);
     InitCommonControls();
-    HWND window = CreateWindowExW(0, L"ZelBench", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                  0, 520, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateWindowExW(0, L"ZelBench", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                  520, 300, nullptr, nullptr, nullptr, nullptr);
     HWND status = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_RIGHT, 20, 20, 480,
                                   20, window, nullptr, nullptr, nullptr);
-    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 140, 480,
-                               20, window, nullptr, nullptr, nullptr);
+    HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 140, 480, 20,
+                               window, nullptr, nullptr, nullptr);
     SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     g_display.Attach(window, bar, status);
     const DWORD mainThread = GetCurrentThreadId();
@@ -72,8 +73,7 @@ unsigned long long RunPackage() {
     }
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(L"zel.zip", GetFileExInfoStandard, &data);
-    return ok ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
-              : 0;
+    return ok ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
 }
 
 unsigned long long RunBare() {

@@ -12,7 +12,9 @@ namespace testing_support {
 
 namespace {
 
-std::wstring StateFolder() { return BinFolder() + L"\\..\\server-state"; }
+std::wstring StateFolder() {
+    return BinFolder() + L"\\..\\server-state";
+}
 
 std::string Base64(const std::string& bytes) {
     static const char* kAlphabet =

@@ -1,7 +1,5 @@
 #include "support/test_support.h"
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -10,6 +8,9 @@
 #include "common/message_box.h"
 #include "common/unique_handle.h"
 #include "common/utf8.h"
+#include "download/sha256.h"
+#include "install/app_processes.h"
+#include "install/folders.h"
 
 namespace testing_support {
 
@@ -29,8 +30,8 @@ ScratchFolder::ScratchFolder() {
     GetCurrentDirectoryW(MAX_PATH * 2, previous);
     previous_ = previous;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring name = info ? Narrow2Wide(std::string(info->test_suite_name()) + "." + info->name())
-                             : L"scratch";
+    std::wstring name =
+        info ? Narrow2Wide(std::string(info->test_suite_name()) + "." + info->name()) : L"scratch";
     for (auto& c : name) {
         if (!iswalnum(c) && c != L'.') {
             c = L'_';
@@ -69,8 +70,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << Wide2Narrow(path);
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                          nullptr));
+    ASSERT_TRUE(
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
 std::string ReadBytes(const std::wstring& path) {
@@ -94,27 +95,7 @@ bool Exists(const std::wstring& path) {
 }
 
 void RemoveTree(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return;
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (find) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..") {
-                RemoveTree(path + L"\\" + name);
-            }
-        } while (FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
-    RemoveDirectoryW(path.c_str());
+    RemoveFolderTree(path);
 }
 
 void InstallApp(const std::wstring& folder, const std::wstring& variant) {
@@ -195,23 +176,8 @@ DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DW
 }
 
 void KillStrayApps() {
-    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) {
-        return;
-    }
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"zel_acc.exe") == 0) {
-            UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                                                   entry.th32ProcessID));
-            if (process) {
-                TerminateProcess(process.get(), 1);
-                WaitForSingleObject(process.get(), 5000);
-            }
-        }
-    }
+    KillProcessesByName(L"zel_acc.exe");
+    WaitForProcessesToEnd(L"zel_acc.exe", 5000);
 }
 
 std::wstring Narrow2Wide(const std::string& utf8) {
@@ -220,7 +186,20 @@ std::wstring Narrow2Wide(const std::string& utf8) {
     return text;
 }
 
-std::string Wide2Narrow(const std::wstring& text) { return WideToUtf8(text); }
+std::string Wide2Narrow(const std::wstring& text) {
+    return WideToUtf8(text);
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    Sha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    std::string hex;
+    for (unsigned char b : hash.Finish()) {
+        hex += "0123456789abcdef"[b >> 4];
+        hex += "0123456789abcdef"[b & 15];
+    }
+    return hex;
+}
 
 namespace {
 std::mutex g_boxMutex;
@@ -239,7 +218,9 @@ BoxCapture::BoxCapture() {
     SetMessageBoxObserver(CaptureBox);
 }
 
-BoxCapture::~BoxCapture() { SetMessageBoxObserver(nullptr); }
+BoxCapture::~BoxCapture() {
+    SetMessageBoxObserver(nullptr);
+}
 
 std::vector<ShownBox> BoxCapture::boxes() const {
     std::lock_guard<std::mutex> lock(g_boxMutex);

@@ -18,7 +18,7 @@ std::wstring AppVariant(const std::wstring& variant);
 // A fresh folder that becomes the current directory and is removed, with
 // everything in it, when the test ends.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -26,7 +26,7 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
-private:
+  private:
     std::wstring path_;
     std::wstring previous_;
 };
@@ -69,6 +69,7 @@ void KillStrayApps();
 
 std::wstring Narrow2Wide(const std::string& utf8);
 std::string Wide2Narrow(const std::wstring& text);
+std::string Sha256Hex(const std::string& bytes);
 
 // Message boxes shown through the updater's message-box door, in process.
 struct ShownBox {
@@ -77,7 +78,7 @@ struct ShownBox {
     UINT style = 0;
 };
 class BoxCapture {
-public:
+  public:
     BoxCapture();
     ~BoxCapture();
     std::vector<ShownBox> boxes() const;

@@ -90,7 +90,9 @@ BoxSeen UpdaterRun::WaitForBox(DWORD timeoutMs) {
     return box;
 }
 
-void UpdaterRun::Dismiss(const BoxSeen& box) { PostMessageW(box.window, WM_COMMAND, IDOK, 0); }
+void UpdaterRun::Dismiss(const BoxSeen& box) {
+    PostMessageW(box.window, WM_COMMAND, IDOK, 0);
+}
 
 DWORD UpdaterRun::WaitForExit(DWORD timeoutMs) {
     return testing_support::WaitForExit(child_, timeoutMs);
@@ -100,7 +102,9 @@ bool UpdaterRun::Running() const {
     return child_.process != nullptr && WaitForSingleObject(child_.process, 0) == WAIT_TIMEOUT;
 }
 
-HWND UpdaterRun::Control(int id) const { return GetDlgItem(window_, id); }
+HWND UpdaterRun::Control(int id) const {
+    return GetDlgItem(window_, id);
+}
 
 std::wstring WindowText(HWND window) {
     wchar_t text[4096] = {};
@@ -129,7 +133,9 @@ void UpdaterRun::Click(int id, WORD notification) const {
                  reinterpret_cast<LPARAM>(Control(id)));
 }
 
-void UpdaterRun::RequestClose() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
+void UpdaterRun::RequestClose() const {
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+}
 
 bool UpdaterRun::WaitForStatus(const std::wstring& wanted, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;

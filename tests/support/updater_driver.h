@@ -18,7 +18,7 @@ struct BoxSeen {
 };
 
 class UpdaterRun {
-public:
+  public:
     // Starts the program with the current directory `folder`.
     UpdaterRun(const std::wstring& programPath, const std::wstring& folder);
     ~UpdaterRun();
@@ -51,7 +51,7 @@ public:
 
     HWND window() const { return window_; }
 
-private:
+  private:
     ChildProcess child_;
     HWND window_ = nullptr;
     std::vector<std::wstring> statuses_;

@@ -54,7 +54,8 @@ TEST(ParseManifest, FillsTheSevenFields) {
     EXPECT_EQ(m.uploadDate, L"2026-01-03");
     EXPECT_FALSE(m.mandatory);
 
-    const UpdateManifest partial = ParseManifest(LR"({"version": "2.1.0.0", "notes": "n", "mandatory": true})");
+    const UpdateManifest partial =
+        ParseManifest(LR"({"version": "2.1.0.0", "notes": "n", "mandatory": true})");
     EXPECT_EQ(partial.version, L"2.1.0.0");
     EXPECT_EQ(partial.notes, L"n");
     EXPECT_TRUE(partial.url.empty() && partial.sha256.empty() && partial.releaseDate.empty() &&
@@ -68,10 +69,10 @@ TEST(ParseManifest, FillsTheSevenFields) {
 
 TEST(ParseManifest, MandatoryOnlyForTheExactWordTrue) {
     const std::pair<const wchar_t*, bool> cases[] = {
-        {LR"({"mandatory": true})", true},     {LR"({"mandatory": "true"})", true},
-        {LR"({"mandatory": "TRUE"})", false},  {LR"({"mandatory": "True"})", false},
-        {LR"({"mandatory": 1})", false},       {LR"({"mandatory": "yes"})", false},
-        {LR"({"mandatory": null})", false},    {LR"({"mandatory": false})", false},
+        {LR"({"mandatory": true})", true},    {LR"({"mandatory": "true"})", true},
+        {LR"({"mandatory": "TRUE"})", false}, {LR"({"mandatory": "True"})", false},
+        {LR"({"mandatory": 1})", false},      {LR"({"mandatory": "yes"})", false},
+        {LR"({"mandatory": null})", false},   {LR"({"mandatory": false})", false},
         {LR"({"version": "1"})", false},
     };
     for (const auto& [text, mandatory] : cases) {

@@ -4,7 +4,6 @@
 
 #include "app/app_messages.h"
 #include "download/download_package.h"
-#include "download/sha256.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
 #include "update/update_info.h"
@@ -28,26 +27,15 @@ LRESULT CALLBACK CollectProgress(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-std::string HexDigest(const std::string& bytes) {
-    Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    std::string hex;
-    for (unsigned char b : hash.Finish()) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
-    return hex;
-}
-
 class Download : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = CollectProgress;
         windowClass.lpszClassName = L"ZelDownloadTest";
         RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, L"ZelDownloadTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, nullptr, nullptr);
+        window_ = CreateWindowExW(0, L"ZelDownloadTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
         g_progress.clear();
         UpdateInfo = {};
     }
@@ -99,7 +87,7 @@ TEST_F(Download, ReportsEveryChunkAndVerifiesTheDigest) {
         response.bodyPattern = static_cast<long long>(body.size());
         response.contentLength = withLength;
         SetServerScenario({response});
-        UpdateInfo.manifest.sha256 = Narrow2Wide(HexDigest(body));
+        UpdateInfo.manifest.sha256 = Narrow2Wide(Sha256Hex(body));
         ASSERT_TRUE(Run());
         EXPECT_TRUE(ReadBytes(L"zel.zip") == body);
         EXPECT_FALSE(Exists(L"zel.zip.part"));

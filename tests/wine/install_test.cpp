@@ -12,7 +12,7 @@ using namespace testing_support;
 namespace {
 
 class Installation : public testing::Test {
-protected:
+  protected:
     void SetUp() override { Fresh(); }
     const ScratchFolder& scratch() const { return *folder_; }
 
@@ -35,12 +35,12 @@ protected:
         WriteBytes(scratch() / L"ZEL\\books.dat", "the office's books");
     }
     DWORD Run(const wchar_t* step) {
-        return RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step,
-                          scratch().path(), 30000);
+        return RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path(),
+                          30000);
     }
     void StartInstalled() {
-        ChildProcess app = StartProcess(L"\"" + (scratch() / L"ZEL\\zel_acc.exe") + L"\"",
-                                        scratch() / L"ZEL");
+        ChildProcess app =
+            StartProcess(L"\"" + (scratch() / L"ZEL\\zel_acc.exe") + L"\"", scratch() / L"ZEL");
         ASSERT_NE(app.process, nullptr);
         CloseHandle(app.process);
         ASSERT_EQ(WaitForAppRecords(record_, 1).size(), 1u);
@@ -132,8 +132,8 @@ TEST_F(Installation, ReplacesZelAndKeepsTheOldOneAsBackup) {
 }
 
 TEST_F(Installation, ABadArchiveLeavesTheOldApplicationInPlace) {
-    const wchar_t* archives[] = {L"damaged.zip", L"nested.zip", L"climbing.zip", L"absolute.zip",
-                                 L"drive.zip", L"missing.zip"};
+    const wchar_t* archives[] = {L"damaged.zip",  L"nested.zip", L"climbing.zip",
+                                 L"absolute.zip", L"drive.zip",  L"missing.zip"};
     for (const wchar_t* archive : archives) {
         SCOPED_TRACE(Wide2Narrow(archive));
         Fresh();

@@ -23,7 +23,7 @@ bool SamePath(std::wstring a, std::wstring b) {
 }
 
 class ProcessControl : public testing::Test {
-protected:
+  protected:
     void SetUp() override { record_ = UseAppRecord(scratch_.path()); }
     void TearDown() override { KillStrayApps(); }
 
@@ -151,9 +151,9 @@ TEST_F(ProcessControl, RestartApplicationClosesStartsAndEndsTheUpdater) {
     InstallApp(scratch_.path(), L"v1.2.3.4");
     const DWORD running = StartCopy(L"ZEL\\zel_acc.exe");
     const DWORD stubborn = StartCopy(L"other\\zel_acc.exe", L"refuses-close");
-    EXPECT_EQ(RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" restart",
-                         scratch_.path(), 20000),
-              0u);
+    EXPECT_EQ(
+        RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" restart", scratch_.path(), 20000),
+        0u);
     EXPECT_EQ(ExitCodeOf(0, 0), 0u);
     EXPECT_EQ(ExitCodeOf(1, 0), 0u) << "terminated after the grace period";
     const auto records = WaitForAppRecords(record_, 7);

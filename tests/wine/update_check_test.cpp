@@ -41,7 +41,9 @@ TEST(FetchManifest, DecodesTheBodyAsUtf8) {
     const std::string large(20000, 'x');
     const std::pair<std::string, std::wstring> cases[] = {
         {"\xd9\x86\xd8\xb3\xd8\xae\xd9\x87 \xd8\xac\xd8\xaf\xdb\x8c\xd8\xaf", L"نسخه جدید"},
-        {"a\xff" "b\xc3", L"a\uFFFDb\uFFFD"},
+        {"a\xff"
+         "b\xc3",
+         L"a\uFFFDb\uFFFD"},
         {"\xef\xbb\xbf{}", L"\uFEFF{}"},
         {large, std::wstring(large.begin(), large.end())},
     };
@@ -79,7 +81,8 @@ TEST(CheckForUpdate, StoresTheManifest) {
     const std::pair<const char*, bool> cases[] = {
         {"{}", false},
         {R"({"mandatory": "true"})", true},
-        {R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "notes": "a\r\nb", "mandatory": true})", true},
+        {R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "notes": "a\r\nb", "mandatory": true})",
+         true},
     };
     for (const auto& [body, mandatory] : cases) {
         SCOPED_TRACE(body);

@@ -10,7 +10,6 @@
 
 #include "app/main_window.h"
 #include "common/texts.h"
-#include "download/sha256.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
 #include "support/updater_driver.h"
@@ -33,7 +32,7 @@ ServerResponse Body(const std::string& body) {
 }
 
 class UpdaterEndToEnd : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         scratch_ = std::make_unique<ScratchFolder>();
         record_ = UseAppRecord(scratch_->path());
@@ -61,15 +60,7 @@ protected:
     }
 
     std::string GoodArchiveDigest() {
-        const std::string bytes = ReadBytes(BinFolder() + L"\\archives\\good.zip");
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
-        std::string hex;
-        for (unsigned char b : hash.Finish()) {
-            hex += "0123456789abcdef"[b >> 4];
-            hex += "0123456789abcdef"[b & 15];
-        }
-        return hex;
+        return Sha256Hex(ReadBytes(BinFolder() + L"\\archives\\good.zip"));
     }
 
     UpdaterRun& Start(const wchar_t* program = L"zel_updater_test.exe") {
@@ -149,8 +140,8 @@ TEST_F(UpdaterEndToEnd, WithoutANewerReleaseStartsTheApplicationSilently) {
         EXPECT_FALSE(everVisible);
         const auto starts = Starts(1);
         ASSERT_EQ(starts.size(), 1u);
-        ExpectStartedFromZel(starts[0], installed == std::wstring(L"v1.2.3.4") ? L"1.2.3.4"
-                                                                               : L"1.2.10.0");
+        ExpectStartedFromZel(starts[0],
+                             installed == std::wstring(L"v1.2.3.4") ? L"1.2.3.4" : L"1.2.10.0");
     }
 }
 
@@ -167,9 +158,9 @@ TEST_F(UpdaterEndToEnd, AServerFailureShowsTheServerErrorBox) {
     for (const auto& [name, response] : cases) {
         SCOPED_TRACE(name);
         SetServerScenario({response});
-        UpdaterRun& run = Start(std::string(name) == "nothing listening"
-                                    ? L"zel_updater_unreachable.exe"
-                                    : L"zel_updater_test.exe");
+        UpdaterRun& run =
+            Start(std::string(name) == "nothing listening" ? L"zel_updater_unreachable.exe"
+                                                           : L"zel_updater_test.exe");
         const BoxSeen box = run.WaitForBox();
         EXPECT_EQ(box.text, texts::kServerError);
         EXPECT_EQ(box.caption, texts::kServerErrorCaption);
@@ -181,8 +172,10 @@ TEST_F(UpdaterEndToEnd, AServerFailureShowsTheServerErrorBox) {
 
 TEST_F(UpdaterEndToEnd, ANewerReleaseShowsTheWindowWithTheNotes) {
     const std::pair<std::string, std::wstring> cases[] = {
-        {"\\u0628\\u0647\\u0628\\u0648\\u062f\\r\\nline two", L"\\u0628\\u0647\\u0628\\u0648\\u062f\r\nline two"},
-        {"\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88\xd8\xaf \xd8\xb3\xd8\xb1\xd8\xb9\xd8\xaa\\nbb", L"بهبود سرعت\r\nbb"},
+        {"\\u0628\\u0647\\u0628\\u0648\\u062f\\r\\nline two",
+         L"\\u0628\\u0647\\u0628\\u0648\\u062f\r\nline two"},
+        {"\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88\xd8\xaf \xd8\xb3\xd8\xb1\xd8\xb9\xd8\xaa\\nbb",
+         L"بهبود سرعت\r\nbb"},
         {"a\\rb", L"a\rb"},
         {"", L""},
     };
@@ -191,8 +184,7 @@ TEST_F(UpdaterEndToEnd, ANewerReleaseShowsTheWindowWithTheNotes) {
         SetServerScenario({Body(ManifestJson("2.0.0.0", notes))});
         UpdaterRun& run = Start();
         ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
-        EXPECT_EQ(run.NotesText(),
-                  L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\n" + shown);
+        EXPECT_EQ(run.NotesText(), L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\n" + shown);
         EXPECT_EQ(WindowText(run.window()), texts::kWindowTitle);
         EXPECT_EQ(WindowText(run.Control(kStartButtonId)), texts::kStartButtonText);
         EXPECT_EQ(WindowText(run.Control(kLaterButtonId)), texts::kLaterButtonText);
@@ -215,8 +207,8 @@ TEST_F(UpdaterEndToEnd, ANewerReleaseShowsTheWindowWithTheNotes) {
 }
 
 TEST_F(UpdaterEndToEnd, TheStartButtonUpdatesAndRestarts) {
-    SetServerScenario({Body(ManifestJson("2.0.0.0", "", false, GoodArchiveDigest())),
-                       Archive(1500)});
+    SetServerScenario(
+        {Body(ManifestJson("2.0.0.0", "", false, GoodArchiveDigest())), Archive(1500)});
     UpdaterRun& run = Start();
     ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
     run.Click(kStartButtonId, BN_SETFOCUS);
@@ -248,7 +240,8 @@ TEST_F(UpdaterEndToEnd, TheStartButtonUpdatesAndRestarts) {
     for (auto it = downloading + 1; it + 1 != seen.end(); ++it) {
         EXPECT_NE(it->find(L"KB/s"), std::wstring::npos) << "progress lines in between";
     }
-    EXPECT_EQ(ReceivedRequests().size(), 2u) << "one manifest, one download: later presses do nothing";
+    EXPECT_EQ(ReceivedRequests().size(), 2u)
+        << "one manifest, one download: later presses do nothing";
 }
 
 TEST_F(UpdaterEndToEnd, TheLaterButtonRestartsTheApplication) {

@@ -17,7 +17,9 @@ using namespace testing_support;
 
 namespace {
 
-void Say(const std::wstring& line) { std::printf("  %s\n", WideToUtf8(line).c_str()); }
+void Say(const std::wstring& line) {
+    std::printf("  %s\n", WideToUtf8(line).c_str());
+}
 
 }  // namespace
 
