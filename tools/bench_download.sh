@@ -15,7 +15,6 @@ sizes=("$@")
 if [ -z "${ZEL_BENCH_DISPLAY:-}" ]; then
     ZEL_BENCH_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
 fi
-command -v curl >/dev/null || { apt-get install -y -qq curl >/dev/null; }
 cmake --preset tests >/dev/null
 cmake --build --preset tests --target download_bench >/dev/null
 
