@@ -8,6 +8,7 @@
 #include "app/notes_text.h"
 #include "app/workers.h"
 #include "common/message_box.h"
+#include "common/unique_handle.h"
 #include "common/texts.h"
 #include "install/package_install.h"
 #include "install/process_launch.h"
@@ -28,10 +29,7 @@ void ShowMandatory(HWND window) {
     if (c.laterButton != nullptr) {
         ShowWindow(c.laterButton, SW_HIDE);
     }
-    HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, window, 0, nullptr);
-    if (worker != nullptr) {
-        CloseHandle(worker);
-    } else {
+    if (!UniqueKernelHandle(CreateThread(nullptr, 0, UpdateWorker, window, 0, nullptr))) {
         AllowClosingAfterFailure(window);
     }
     ShowMessageBox(window, texts::kMandatoryNotice, texts::kMandatoryCaption, MB_ICONWARNING);

@@ -8,6 +8,7 @@
 #include "app/progress_display.h"
 #include "app/workers.h"
 #include "common/message_box.h"
+#include "common/unique_handle.h"
 #include "common/texts.h"
 #include "install/process_launch.h"
 #include "update/installed_version.h"
@@ -64,9 +65,8 @@ void OnCreate(HWND window) {
 }
 
 void StartWorker(HWND window, LPTHREAD_START_ROUTINE routine) {
-    HANDLE thread = CreateThread(nullptr, 0, routine, window, 0, nullptr);
-    if (thread != nullptr) {
-        CloseHandle(thread);
+    // The thread runs on unobserved; its handle is closed at once.
+    if (UniqueKernelHandle(CreateThread(nullptr, 0, routine, window, 0, nullptr))) {
         return;
     }
     if (routine == DeferWorker) {
