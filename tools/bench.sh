@@ -19,18 +19,7 @@ cmake --preset tests >/dev/null
 cmake --build --preset tests --target startup_bench bare_launcher download_bench zel_updater_test \
     zel_test_app_v1.2.3.4 >/dev/null
 rounds=${ZEL_BENCH_STARTS:-15}
-port=$(grep -E '^ZEL_TEST_SERVER_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)
-work=$(mktemp -d)
-state="$work/state"
-server_ctl="$root/tests/fixtures/server/server_ctl.sh"
-export WINEPREFIX="$build/wineprefix"
-cleanup() {
-    "$server_ctl" stop "$state" || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-"$server_ctl" start "$state" "$build/test-certs" "$port"
+. "$root/tools/bench/test_server.sh"
 printf '{"id": "startup", "responses": [{"body_b64": "%s"}]}' \
     "$(printf '{"version": "1.2.3.4", "url": "https://x/zel.zip"}' | base64 -w0)" \
     >"$state/scenario.json"

@@ -18,18 +18,7 @@ fi
 cmake --preset tests >/dev/null
 cmake --build --preset tests --target download_bench >/dev/null
 
-port=$(grep -E '^ZEL_TEST_SERVER_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)
-work=$(mktemp -d)
-state="$work/state"
-server_ctl="$root/tests/fixtures/server/server_ctl.sh"
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-cleanup() {
-    "$server_ctl" stop "$state" || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-"$server_ctl" start "$state" "$build/test-certs" "$port"
+. "$root/tools/bench/test_server.sh"
 
 rounds=${ZEL_BENCH_ROUNDS:-3}
 run() { (cd "$work" && "$build/wine_run.sh" "$build/bin/download_bench.exe" "$1"); }
