@@ -8,7 +8,7 @@
 
 #include "common/unique_handle.h"
 #include "install/process_launch.h"
-#include "update/installed_version.h"
+#include "common/office_paths.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 
 #include <string>
 
-inline constexpr const wchar_t* kAppExecutableName = L"zel_acc.exe";
+#include "common/office_paths.h"
+
 inline constexpr unsigned kCloseGracePeriodMs = 2000;
 
 // Posts WM_CLOSE to every top-level window, hidden ones included, of every

@@ -9,7 +9,7 @@
 #include "install/app_processes.h"
 #include "install/folders.h"
 #include "install/process_launch.h"
-#include "update/installed_version.h"
+#include "common/office_paths.h"
 
 namespace {
 

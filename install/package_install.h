@@ -4,10 +4,7 @@
 // application.
 #pragma once
 
-inline constexpr const wchar_t* kInstallFolder = L"ZEL";
-inline constexpr const wchar_t* kBackupFolder = L"ZEL.bak";
-inline constexpr const wchar_t* kStagingFolder = L"update";
-inline constexpr const wchar_t* kPackageFile = L"zel.zip";
+#include "common/office_paths.h"
 
 // On success restarts the application and ends the updater (exit code 0); it
 // returns false only when the archive could not be unpacked, after putting

@@ -3,8 +3,7 @@
 
 #include <string>
 
-// The application's executable, relative to the current directory.
-inline constexpr const wchar_t* kAppExecutablePath = L"ZEL\\zel_acc.exe";
+#include "common/office_paths.h"
 
 // Stores the ProductVersion of ZEL\zel_acc.exe in UpdateInfo.installedVersion.
 // A missing executable is silent; one whose version cannot be read shows an

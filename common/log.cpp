@@ -1,0 +1,133 @@
+#include "common/log.h"
+
+#include <cstdio>
+
+#include "common/office_paths.h"
+#include "common/unique_handle.h"
+#include "common/utf8.h"
+
+namespace {
+
+bool NeedsQuotes(const std::string& value) {
+    return value.empty() || value.find_first_of(" \t\r\n\"=") != std::string::npos;
+}
+
+void AppendValue(std::string& line, const std::string& value) {
+    if (!NeedsQuotes(value)) {
+        line += value;
+        return;
+    }
+    line += '"';
+    for (char c : value) {
+        switch (c) {
+            case '"':
+                line += "\\\"";
+                break;
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            default:
+                line += c;
+        }
+    }
+    line += '"';
+}
+
+std::string LinePrefix() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char prefix[96];
+    std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u.%03u pid=%lu tid=%lu ",
+                  now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                  now.wMilliseconds, GetCurrentProcessId(), GetCurrentThreadId());
+    return prefix;
+}
+
+// Past the threshold the log is set aside, replacing the older one. Two runs
+// may both try; the second's rename fails harmlessly or moves a fresh file.
+void RotateIfLarge() {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(kLogFile, GetFileExInfoStandard, &data)) {
+        return;
+    }
+    const unsigned long long size =
+        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size > kLogRotateBytes) {
+        MoveFileExW(kLogFile, kOldLogFile, MOVEFILE_REPLACE_EXISTING);
+    }
+}
+
+}  // namespace
+
+LogField::LogField(const char* k, const std::wstring& v) : key(k), value(WideToUtf8(v)) {}
+
+LogField::LogField(const char* k, const wchar_t* v)
+    : key(k), value(v != nullptr ? WideToUtf8(v) : std::string()) {}
+
+LogField::LogField(const char* k, double v) : key(k) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.3f", v);
+    value = text;
+}
+
+void LogEvent(const char* event, std::initializer_list<LogField> fields) {
+    try {
+        std::string line = LinePrefix() + event;
+        for (const LogField& field : fields) {
+            line += ' ';
+            line += field.key;
+            line += '=';
+            AppendValue(line, field.value);
+        }
+        line += "\r\n";
+        RotateIfLarge();
+        // Opened for each line: appends from several processes land whole,
+        // and a rotation by another run is seen at once.
+        UniqueFileHandle file(CreateFileW(kLogFile, FILE_APPEND_DATA,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return;
+        }
+        DWORD written = 0;
+        WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } catch (...) {
+        // Out of memory while formatting: the line is lost, the run goes on.
+    }
+}
+
+std::string ErrorWithText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
+    HMODULE winhttp = GetModuleHandleW(L"winhttp.dll");
+    const bool fromWinHttp = code >= 12000 && code < 13000 && winhttp != nullptr;
+    flags |= fromWinHttp ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
+    DWORD length = FormatMessageW(flags, fromWinHttp ? winhttp : nullptr, code, english,
+                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0) {
+        // No English text installed: any language is better than none.
+        length = FormatMessageW(flags, fromWinHttp ? winhttp : nullptr, code, 0,
+                                reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    }
+    std::wstring text;
+    if (length > 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
+                                 text.back() == L' ' || text.back() == L'.')) {
+            text.pop_back();
+        }
+    }
+    LocalFree(buffer);
+    std::string result = std::to_string(code);
+    if (!text.empty()) {
+        result += " (" + WideToUtf8(text) + ")";
+    }
+    return result;
+}
