@@ -53,8 +53,10 @@ Transfer ReadBody(HINTERNET request, uint32_t contentLength, ChunkWriter& writer
 
 bool RunAttempt(const std::wstring& path, const std::wstring& filePath, HWND window,
                 const Sha256Digest* expected) {
+    RequestOptions options;
+    options.timeouts = &kDownloadTimeouts;
     PinnedRequest http;
-    if (!OpenPinnedRequest(path, &kDownloadTimeouts, http)) {
+    if (!OpenPinnedRequest(path, options, http)) {
         return false;
     }
     DWORD contentLength = 0;

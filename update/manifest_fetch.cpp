@@ -10,7 +10,7 @@ std::wstring BuildManifestPath(const std::wstring& installedVersion) {
 bool FetchManifest(std::wstring installedVersion, std::wstring& out) {
     out.clear();
     PinnedRequest http;
-    if (!OpenPinnedRequest(BuildManifestPath(installedVersion), nullptr, http)) {
+    if (!OpenPinnedRequest(BuildManifestPath(installedVersion), RequestOptions{}, http)) {
         return false;
     }
     // A read that fails part-way ends the body; what arrived is still used.

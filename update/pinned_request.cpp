@@ -30,13 +30,14 @@ bool CheckServerKeyPin(HINTERNET request) {
     return std::memcmp(digest, ServerKeyPin, sizeof(digest)) == 0;
 }
 
-bool OpenPinnedRequest(const std::wstring& path, const HttpTimeouts* timeouts, PinnedRequest& out) {
+bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options,
+                       PinnedRequest& out) {
     UniqueInternetHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         return false;
     }
-    if (timeouts != nullptr) {
+    if (const HttpTimeouts* timeouts = options.timeouts) {
         WinHttpSetTimeouts(session.get(), timeouts->resolveMs, timeouts->connectMs,
                            timeouts->sendMs, timeouts->receiveMs);
     }
@@ -54,8 +55,11 @@ bool OpenPinnedRequest(const std::wstring& path, const HttpTimeouts* timeouts, P
     DWORD securityFlags = kIgnoreCertificateIdentity;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
                      sizeof(securityFlags));
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+    const wchar_t* headers =
+        options.extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : options.extraHeaders.c_str();
+    const DWORD headersLength = static_cast<DWORD>(options.extraHeaders.size());
+    if (!WinHttpSendRequest(request.get(), headers, headersLength, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         return false;
     }
@@ -68,9 +72,11 @@ bool OpenPinnedRequest(const std::wstring& path, const HttpTimeouts* timeouts, P
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
                              WINHTTP_NO_HEADER_INDEX) ||
-        status != HTTP_STATUS_OK) {
+        (status != HTTP_STATUS_OK &&
+         !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT))) {
         return false;
     }
+    out.status = status;
     out.session = std::move(session);
     out.connection = std::move(connection);
     out.request = std::move(request);

@@ -17,18 +17,28 @@ struct HttpTimeouts {
     int receiveMs;
 };
 
+struct RequestOptions {
+    const HttpTimeouts* timeouts = nullptr;  // null: WinHTTP's defaults
+    // Added to the request as they are, lines separated by CR LF (a range
+    // request's "Range" and "If-Range").
+    std::wstring extraHeaders;
+    // A partial answer (206) is accepted as well as 200.
+    bool acceptPartial = false;
+};
+
 // Declared in opening order; members are destroyed in reverse, so the request
 // closes first and the session last.
 struct PinnedRequest {
     UniqueInternetHandle session;
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
+    DWORD status = 0;
 };
 
 // True when the end-entity certificate's public key hashes to ServerKeyPin.
 bool CheckServerKeyPin(HINTERNET request);
 
 // Sends the GET and accepts the response. On success `out` holds the three
-// open handles, ready for the body to be read; on failure whatever was opened
-// has been closed again. `timeouts` may be null for WinHTTP's defaults.
-bool OpenPinnedRequest(const std::wstring& path, const HttpTimeouts* timeouts, PinnedRequest& out);
+// open handles and the status, ready for the body to be read; on failure
+// whatever was opened has been closed again.
+bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options, PinnedRequest& out);

@@ -78,7 +78,7 @@ unsigned long long RunPackage() {
 
 unsigned long long RunBare() {
     PinnedRequest http;
-    if (!OpenPinnedRequest(L"/package.zip", nullptr, http)) {
+    if (!OpenPinnedRequest(L"/package.zip", RequestOptions{}, http)) {
         return 0;
     }
     static char buffer[16384];
