@@ -8,10 +8,10 @@
 #include "app/progress_display.h"
 #include "app/workers.h"
 #include "common/message_box.h"
-#include "common/unique_handle.h"
+#include "common/office_paths.h"
 #include "common/texts.h"
+#include "common/unique_handle.h"
 #include "install/process_launch.h"
-#include "update/installed_version.h"
 #include "update/update_info.h"
 
 HINSTANCE g_instance = nullptr;

@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <functional>
 
+#include "common/office_paths.h"
 #include "common/unique_handle.h"
 #include "install/process_launch.h"
-#include "common/office_paths.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "common/message_box.h"
+#include "common/office_paths.h"
 #include "common/texts.h"
 #include "install/app_processes.h"
 #include "install/folders.h"
 #include "install/process_launch.h"
-#include "common/office_paths.h"
 
 namespace {
 

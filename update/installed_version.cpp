@@ -4,9 +4,10 @@
 
 #include <vector>
 
+#include "common/log.h"
 #include "common/message_box.h"
+#include "common/office_paths.h"
 #include "common/texts.h"
-#include "update/update_info.h"
 
 namespace {
 
@@ -32,22 +33,22 @@ bool ExecutableMissing(const wchar_t* path) {
 
 }  // namespace
 
-bool ReadProductVersion(const std::wstring& path) {
+std::optional<std::wstring> ReadProductVersion(const std::wstring& path) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     if (size == 0) {
-        return false;
+        return std::nullopt;
     }
     std::vector<BYTE> buffer(size, 0);
     if (!GetFileVersionInfoW(path.c_str(), 0, size, buffer.data())) {
-        return false;
+        return std::nullopt;
     }
     WORD* translation = nullptr;
     UINT translationBytes = 0;
     if (!VerQueryValueW(buffer.data(), L"\\VarFileInfo\\Translation",
                         reinterpret_cast<void**>(&translation), &translationBytes) ||
         translation == nullptr || translationBytes < 2 * sizeof(WORD)) {
-        return false;
+        return std::nullopt;
     }
     wchar_t subBlock[64];
     wsprintfW(subBlock, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation[0],
@@ -56,24 +57,28 @@ bool ReadProductVersion(const std::wstring& path) {
     UINT valueLength = 0;
     if (!VerQueryValueW(buffer.data(), subBlock, reinterpret_cast<void**>(&value), &valueLength) ||
         value == nullptr || valueLength == 0) {
-        return false;
+        return std::nullopt;
     }
     // The string ends at its NUL; the reported length only bounds the read so
     // that a malformed resource cannot lead past its value.
-    UpdateInfo.installedVersion.assign(value, wcsnlen(value, valueLength));
-    if (UpdateInfo.installedVersion.empty()) {
-        return false;
+    std::wstring version(value, wcsnlen(value, valueLength));
+    if (version.empty()) {
+        return std::nullopt;
     }
-    return true;
+    return version;
 }
 
-bool ReadInstalledVersion() {
+std::optional<std::wstring> ReadInstalledVersion() {
     if (ExecutableMissing(kAppExecutablePath)) {
-        return false;
+        LogEvent("installed", {{"error", "missing"}, {"path", kAppExecutablePath}});
+        return std::nullopt;
     }
-    if (ReadProductVersion(kAppExecutablePath)) {
-        return true;
+    std::optional<std::wstring> version = ReadProductVersion(kAppExecutablePath);
+    if (version) {
+        LogEvent("installed", {{"version", *version}});
+        return version;
     }
+    LogEvent("installed", {{"error", "no-product-version"}, {"path", kAppExecutablePath}});
     ShowMessageBox(nullptr, texts::kVersionReadError, texts::kErrorCaptionPersian, MB_ICONERROR);
-    return false;
+    return std::nullopt;
 }

@@ -1,15 +1,13 @@
 // Reads the product version of the installed accounting application.
 #pragma once
 
+#include <optional>
 #include <string>
 
-#include "common/office_paths.h"
+// The ProductVersion of ZEL\zel_acc.exe. A missing executable is silent; one
+// whose version cannot be read shows an error box. Nothing in either case.
+std::optional<std::wstring> ReadInstalledVersion();
 
-// Stores the ProductVersion of ZEL\zel_acc.exe in UpdateInfo.installedVersion.
-// A missing executable is silent; one whose version cannot be read shows an
-// error box. Either way the stored text is left as it was.
-bool ReadInstalledVersion();
-
-// Replaces UpdateInfo.installedVersion with the ProductVersion string of the
-// first translation in the file's version resource.
-bool ReadProductVersion(const std::wstring& path);
+// The ProductVersion string of the first translation in the file's version
+// resource; nothing when there is none or it is empty.
+std::optional<std::wstring> ReadProductVersion(const std::wstring& path);

@@ -9,10 +9,7 @@
 #include "update/version_quad.h"
 
 bool CheckForUpdate() {
-    ReadInstalledVersion();
-    if (UpdateInfo.installedVersion.empty()) {
-        UpdateInfo.installedVersion = L"0.0.0.0";
-    }
+    UpdateInfo.installedVersion = ReadInstalledVersion().value_or(L"0.0.0.0");
     ReplacePlusWithDot(UpdateInfo.installedVersion);
 
     std::wstring text;

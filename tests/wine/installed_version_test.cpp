@@ -4,29 +4,24 @@
 #include "common/texts.h"
 #include "support/test_support.h"
 #include "update/installed_version.h"
-#include "update/update_info.h"
 
 using namespace testing_support;
 
 namespace {
 
 struct VersionCase {
-    const wchar_t* variant;  // nullptr: no executable at all
-    bool folderInstead;      // a folder named zel_acc.exe
-    bool expectedResult;
-    const wchar_t* expectedVersion;
+    const wchar_t* variant;          // nullptr: no executable at all
+    bool folderInstead;              // a folder named zel_acc.exe
+    const wchar_t* expectedVersion;  // nullptr: none read
     int expectedBoxes;
 };
 
 TEST(ReadInstalledVersion, ReadsTheFirstTranslationsProductVersion) {
     const VersionCase cases[] = {
-        {L"v1.2.3.4", false, true, L"1.2.3.4", 0},
-        {L"v3.1.0+12", false, true, L"3.1.0+12", 0},
-        {L"cp04e4", false, true, L"5.6.7.8", 0},
-        {nullptr, false, false, L"", 0},
-        {nullptr, true, false, L"", 1},
-        {L"empty", false, false, L"", 1},
-        {L"noversion", false, false, L"", 1},
+        {L"v1.2.3.4", false, L"1.2.3.4", 0}, {L"v3.1.0+12", false, L"3.1.0+12", 0},
+        {L"cp04e4", false, L"5.6.7.8", 0},   {nullptr, false, nullptr, 0},
+        {nullptr, true, nullptr, 1},         {L"empty", false, nullptr, 1},
+        {L"noversion", false, nullptr, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case #" << (&c - cases));
@@ -37,10 +32,10 @@ TEST(ReadInstalledVersion, ReadsTheFirstTranslationsProductVersion) {
         if (c.folderInstead) {
             MakeFolder(scratch / L"ZEL\\zel_acc.exe");
         }
-        UpdateInfo = {};
         BoxCapture capture;
-        EXPECT_EQ(ReadInstalledVersion(), c.expectedResult);
-        EXPECT_EQ(UpdateInfo.installedVersion, c.expectedVersion);
+        const std::optional<std::wstring> version = ReadInstalledVersion();
+        EXPECT_EQ(version.has_value(), c.expectedVersion != nullptr);
+        EXPECT_EQ(version.value_or(L""), c.expectedVersion != nullptr ? c.expectedVersion : L"");
         const auto boxes = capture.boxes();
         ASSERT_EQ(static_cast<int>(boxes.size()), c.expectedBoxes);
         for (const auto& box : boxes) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "install/process_launch.h"
-#include "update/installed_version.h"
+#include "common/office_paths.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return LaunchProcess(kAppExecutablePath, L"") ? 0 : 1;

@@ -8,12 +8,12 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "common/utf8.h"
 #include "update/installed_version.h"
 #include "update/manifest_reader.h"
-#include "update/update_info.h"
 
 namespace {
 
@@ -47,10 +47,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring what = argv[1];
     if (what == L"version") {
-        if (!ReadProductVersion(argv[2])) {
+        const std::optional<std::wstring> version = ReadProductVersion(argv[2]);
+        if (!version) {
             return 1;
         }
-        PrintLine(L"version", UpdateInfo.installedVersion);
+        PrintLine(L"version", *version);
         return 0;
     }
     if (what == L"manifest") {
