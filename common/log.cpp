@@ -63,6 +63,45 @@ void RotateIfLarge() {
     }
 }
 
+// WinHTTP's own texts, for systems whose winhttp.dll carries no message table
+// (Wine's does not), so that support still reads what the code means.
+const char* WinHttpErrorText(DWORD code) {
+    switch (code) {
+        case 12002:
+            return "The operation timed out";
+        case 12007:
+            return "The server name could not be resolved";
+        case 12017:
+            return "The operation was canceled";
+        case 12029:
+            return "A connection with the server could not be established";
+        case 12030:
+            return "The connection with the server was terminated abnormally";
+        case 12037:
+            return "The certificate date is invalid";
+        case 12038:
+            return "The certificate common name is invalid";
+        case 12044:
+            return "The server requests a client certificate";
+        case 12045:
+            return "The certificate was issued by an unknown authority";
+        case 12152:
+            return "The server response could not be parsed";
+        case 12157:
+            return "An error occurred in the secure channel support";
+        case 12166:
+            return "The proxy auto-configuration script has an error";
+        case 12167:
+            return "The proxy auto-configuration script could not be downloaded";
+        case 12175:
+            return "A security error occurred";
+        case 12180:
+            return "Proxy auto-detection found no configuration";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 LogField::LogField(const char* k, const std::wstring& v) : key(k), value(WideToUtf8(v)) {}
@@ -128,6 +167,8 @@ std::string ErrorWithText(DWORD code) {
     std::string result = std::to_string(code);
     if (!text.empty()) {
         result += " (" + WideToUtf8(text) + ")";
+    } else if (const char* known = WinHttpErrorText(code)) {
+        result += std::string(" (") + known + ")";
     }
     return result;
 }

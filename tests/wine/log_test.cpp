@@ -1,0 +1,68 @@
+// The support log: whole lines from concurrent runs, and one older file kept.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "common/log.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(Log, LinesCarryTimeIdsEventAndQuotedFigures) {
+    ScratchFolder scratch;
+    LogEvent("http", {{"path", L"/a b"},
+                      {"status", 200},
+                      {"error", ErrorWithText(12029)},
+                      {"move", ErrorWithText(ERROR_SHARING_VIOLATION)}});
+    const auto lines = Lines(ReadBytes(scratch / L"zel_updater.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0],
+        std::regex(R"re(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} pid=\d+ tid=\d+ http )re"
+                   R"re(path="/a b" status=200 error="12029 \(.+\)" move="32 \(.+\)"\r)re")))
+        << lines[0];
+}
+
+TEST(Log, RotatesPastOneMebibyteKeepingOneOlderFile) {
+    ScratchFolder scratch;
+    for (const char* round : {"first", "second"}) {
+        SCOPED_TRACE(round);
+        const std::string full(kLogRotateBytes + 1, 'o');
+        WriteBytes(scratch / L"zel_updater.log", full);
+        LogEvent("after", {{"round", round}});
+        EXPECT_EQ(ReadBytes(scratch / L"zel_updater.log.1"), full);
+        const auto lines = Lines(ReadBytes(scratch / L"zel_updater.log"));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(std::string(" after round=") + round), std::string::npos);
+    }
+    EXPECT_FALSE(Exists(scratch / L"zel_updater.log.2"));
+}
+
+TEST(Log, TwoProcessesAppendingAtOnceGiveOnlyWholeLines) {
+    ScratchFolder scratch;
+    const std::wstring writer = L"\"" + BinFolder() + L"\\log_writer.exe\" 200 1500";
+    ChildProcess a = StartProcess(writer, scratch.path());
+    ChildProcess b = StartProcess(writer, scratch.path());
+    EXPECT_EQ(WaitForExit(a, 30000), 0u);
+    EXPECT_EQ(WaitForExit(b, 30000), 0u);
+    const std::regex whole(R"(.* pid=\d+ tid=\d+ writer n=\d+ filler=x{1500}\r)");
+    const auto lines = Lines(ReadBytes(scratch / L"zel_updater.log"));
+    EXPECT_EQ(lines.size(), 400u);
+    for (const auto& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, whole)) << line.substr(0, 120);
+    }
+}
+
+}  // namespace
