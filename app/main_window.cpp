@@ -8,10 +8,8 @@
 #include "app/progress_display.h"
 #include "app/workers.h"
 #include "common/message_box.h"
-#include "common/office_paths.h"
 #include "common/texts.h"
 #include "common/unique_handle.h"
-#include "install/process_launch.h"
 #include "update/update_info.h"
 
 HINSTANCE g_instance = nullptr;
@@ -28,7 +26,7 @@ constexpr DWORD kChildStyle = WS_CHILD | WS_VISIBLE;
 
 // Process-wide state of the window, touched on the main thread only.
 struct WindowState {
-    HFONT font = nullptr;
+    UniqueFont font;
     MainWindowControls controls;
     bool startPressed = false;
     bool laterPressed = false;
@@ -44,9 +42,9 @@ HWND CreateChild(HWND parent, DWORD exStyle, const wchar_t* className, const wch
 }
 
 void OnCreate(HWND window) {
-    g_state.font =
-        CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET, OUT_TT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+    g_state.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET,
+                                   OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                   DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
     MainWindowControls& c = g_state.controls;
     c.status = CreateChild(window, 0, L"EDIT", L"", kStatusStyle, 20, 20, 480, 20, 0);
     c.notes = CreateChild(window, kNotesExStyle, L"EDIT", L"", kNotesStyle, 20, 50, 480, 80, 0);
@@ -59,7 +57,7 @@ void OnCreate(HWND window) {
     c.laterButton = CreateChild(window, 0, L"BUTTON", texts::kLaterButtonText,
                                 kChildStyle | BS_PUSHBUTTON, 250, 180, 160, 30, kLaterButtonId);
     for (HWND control : {c.status, c.notes, c.startButton, c.laterButton}) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_state.font), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_state.font.get()), TRUE);
     }
     g_state.progress.Attach(window, c.progress, c.status);
 }
@@ -112,11 +110,6 @@ void SetStatus(const wchar_t* text) {
     }
 }
 
-void OnFinished() {
-    SetStatus(texts::kStatusFinished);
-    LaunchProcess(kAppExecutablePath, L"");
-}
-
 // The class has no background brush; without this the client area around
 // the controls would show whatever was there before.
 LRESULT OnEraseBackground(HWND window, HDC dc) {
@@ -140,6 +133,10 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
+        case WM_NCDESTROY:
+            // The last message: the controls that used the font are gone.
+            g_state.font.reset();
+            break;
         case WM_ERASEBKGND:
             return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
         case WM_TIMER:
@@ -148,14 +145,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
-        case WM_USER_DOWNLOAD_FAILED:
-            SetStatus(texts::kStatusDownloadError);
-            return 0;
         case WM_APP_STATUS:
             SetStatus(reinterpret_cast<const wchar_t*>(lParam));
-            return 0;
-        case WM_APP_FINISHED:
-            OnFinished();
             return 0;
         case WM_APP_PROGRESS:
             g_state.progress.OnProgress(static_cast<unsigned>(wParam),

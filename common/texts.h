@@ -21,10 +21,6 @@ inline constexpr const wchar_t* kStatusDownloading = L"در حال دانلود 
 inline constexpr const wchar_t* kStatusDownloadFailed = L"دانلود ناموفق بود";
 // "Installing...".
 inline constexpr const wchar_t* kStatusInstalling = L"در حال نصب...";
-// "The update is finished".
-inline constexpr const wchar_t* kStatusFinished = L"بهروزرسانی تمام شد";
-// "The download ran into an error!".
-inline constexpr const wchar_t* kStatusDownloadError = L"دانلود با خطا مواجه شد!";
 // "An error occurred while starting the update operation".
 inline constexpr const wchar_t* kStartUpdateError = L"وقوع خطا در آغاز عملیات بهروزرسانی";
 // "The update is mandatory and has started automatically".

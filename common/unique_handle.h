@@ -76,8 +76,15 @@ struct FindHandleTraits {
     static void Close(Type h) { FindClose(h); }
 };
 
+struct FontTraits {
+    using Type = HFONT;
+    static Type Empty() { return nullptr; }
+    static void Close(Type h) { DeleteObject(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 using UniqueCertContext = UniqueHandle<CertContextTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueFont = UniqueHandle<FontTraits>;
