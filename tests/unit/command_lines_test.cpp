@@ -21,12 +21,4 @@ TEST(BuildLaunchCommandLine, QuotesThePathAndAppendsTheArgumentsAsTheyAre) {
     EXPECT_EQ(BuildLaunchCommandLine(L"a b\\c.exe", L"-x \"y z\""), L"\"a b\\c.exe\" -x \"y z\"");
 }
 
-TEST(BuildExtractCommandLine, IsTheFixedPowerShellCommand) {
-    const std::wstring line = BuildExtractCommandLine(L"zel.zip", L"update");
-    EXPECT_EQ(line,
-              L"powershell -NoLogo -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive "
-              L"-Force 'zel.zip' 'update'\"");
-    EXPECT_EQ(line.find(L"zel.zip"), 87u) << "the fixed beginning is 87 characters";
-}
-
 }  // namespace
