@@ -60,9 +60,6 @@ class UpdaterRun {
 
 std::wstring WindowText(HWND window);
 
-// Saves what the screen shows of the window as a PNG.
-bool SaveWindowPng(HWND window, const std::wstring& path);
-
 // The Linux path of a file, for the test server.
 std::string UnixPath(const std::wstring& windowsPath);
 

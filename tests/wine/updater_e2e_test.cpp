@@ -68,10 +68,6 @@ class UpdaterEndToEnd : public testing::Test {
         return *run_;
     }
 
-    void Screenshot(const wchar_t* name) {
-        SaveWindowPng(run_->window(), BinFolder() + L"\\..\\screenshots\\" + name + L".png");
-    }
-
     // Start records of the application, in order.
     std::vector<AppRecord> Starts(size_t atLeast, DWORD timeoutMs = 10000) {
         const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -196,10 +192,6 @@ TEST_F(UpdaterEndToEnd, ANewerReleaseShowsTheWindowWithTheNotes) {
         EXPECT_EQ(SendMessageW(run.Control(kProgressBarId), PBM_GETRANGE, FALSE, 0), 100);
         EXPECT_EQ(run.ProgressPosition(), 0);
         EXPECT_EQ(run.StatusText(), L"");
-        if (notes.empty()) {
-            Sleep(300);
-            Screenshot(L"normal-mode");
-        }
         run.RequestClose();
         EXPECT_EQ(run.WaitForExit(), 0u) << "closing the window ends the updater";
         EXPECT_TRUE(Starts(0, 0).empty());
@@ -218,12 +210,6 @@ TEST_F(UpdaterEndToEnd, TheStartButtonUpdatesAndRestarts) {
     run.Click(kStartButtonId);
     ASSERT_TRUE(run.WaitForStatus(texts::kStatusDownloading));
     run.Click(kStartButtonId);
-    // A progress line appears while the server holds the rest back.
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    while (run.StatusText().find(L"KB/s") == std::wstring::npos && GetTickCount64() < deadline) {
-        Sleep(10);
-    }
-    Screenshot(L"downloading");
     ASSERT_TRUE(run.WaitForStatus(texts::kStatusInstalling));
     // While the installation runs, closing and the later button are ignored.
     run.RequestClose();

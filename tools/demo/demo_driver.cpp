@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "common/utf8.h"
 #include "support/updater_driver.h"
+#include "tools/demo/window_png.h"
 
 using namespace testing_support;
 
