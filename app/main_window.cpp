@@ -201,3 +201,7 @@ void AllowClosingAfterFailure(HWND window) {
     g_state.closeAllowedInMandatoryMode = true;
     EnableWindow(window, TRUE);
 }
+
+bool ClosingAllowedAfterFailure() {
+    return g_state.closeAllowedInMandatoryMode;
+}
