@@ -1,6 +1,6 @@
-// Entry of the updater: heal an interrupted installation, check for an
-// update while the window is still hidden, then either start the application
-// or show the window.
+// Entry of the updater: take the office's lock, heal an interrupted
+// installation, check for an update while the window is still hidden, then
+// either start the application or show the window.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -8,11 +8,11 @@
 #include "app/notes_text.h"
 #include "app/workers.h"
 #include "common/message_box.h"
-#include "common/office_paths.h"
 #include "common/texts.h"
 #include "common/unique_handle.h"
+#include "install/app_processes.h"
+#include "install/office_lock.h"
 #include "install/package_install.h"
-#include "install/process_launch.h"
 #include "update/update_check.h"
 #include "update/update_info.h"
 #include "update/version_quad.h"
@@ -33,12 +33,22 @@ void ShowMandatory(HWND window) {
         AllowClosingAfterFailure(window);
     }
     ShowMessageBox(window, texts::kMandatoryNotice, texts::kMandatoryCaption, MB_ICONWARNING);
+    // Wine enables the owner again when the box closes; a failure that came
+    // meanwhile has enabled it on purpose.
+    if (!ClosingAllowedAfterFailure()) {
+        EnableWindow(window, FALSE);
+    }
 }
 
 int RunUpdater(int showCommand) {
+    if (TakeOfficeLock() == OfficeLock::kBusy) {
+        // Another run is at work in this office; its user still gets the
+        // application as it is.
+        StartApplicationAndEnd("another run holds the lock");
+    }
     // An installation cut off half-way must not leave the office without
     // its application.
-    HealInterruptedInstall();
+    TidyOfficeFolder();
     InitCommonControls();
     HWND window = CreateMainWindow();
     if (window == nullptr) {
@@ -54,8 +64,7 @@ int RunUpdater(int showCommand) {
                                       ParseVersionQuad(UpdateInfo.installedVersion));
     UpdateInfo.updateAvailable = newer;
     if (!newer) {
-        LaunchProcess(kAppExecutablePath, L"");
-        ExitProcess(0);
+        StartApplicationAndEnd("no newer release");
     }
     SetWindowTextW(Controls().notes,
                    ComposeNotesText(UpdateInfo.installedVersion, UpdateInfo.manifest.version,
@@ -71,6 +80,9 @@ int RunUpdater(int showCommand) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    if (ApplicationClosedByFailedInstall()) {
+        StartApplicationAndEnd("window closed after a failed installation");
+    }
     return 0;
 }
 
@@ -82,7 +94,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return RunUpdater(showCommand);
     } catch (...) {
         // Whatever went wrong, the office still gets its application.
-        LaunchProcess(kAppExecutablePath, L"");
-        return 0;
+        StartApplicationAndEnd("unexpected error");
     }
 }

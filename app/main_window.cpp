@@ -192,3 +192,7 @@ void AllowClosingAfterFailure(HWND window) {
     g_state.closeAllowedInMandatoryMode = true;
     EnableWindow(window, TRUE);
 }
+
+bool ClosingAllowedAfterFailure() {
+    return g_state.closeAllowedInMandatoryMode;
+}

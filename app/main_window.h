@@ -29,3 +29,4 @@ const MainWindowControls& Controls();
 // Mandatory mode after a failure: the window takes input again and may be
 // closed, so the user is not left with a window that cannot go away.
 void AllowClosingAfterFailure(HWND window);
+bool ClosingAllowedAfterFailure();

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/app_messages.h"
+#include "common/office_paths.h"
 #include "common/texts.h"
 #include "download/download_package.h"
 #include "install/app_processes.h"
@@ -34,10 +35,12 @@ DWORD RunUpdate(HWND window) {
         return 0;  // a restart or the window's close is ending the updater
     }
     PostStatus(window, texts::kStatusInstalling);
-    InstallPackage();
-    // Only a failed unpack returns; ZEL has been put back and the user told.
+    // Returns only when it failed; ZEL holds the old installation and the
+    // user has been told.
+    const InstallFailure failure = InstallPackage();
     g_phase = kIdle;
-    PostStatus(window, texts::kExtractError);
+    PostStatus(window, failure == InstallFailure::kUnpack ? texts::kExtractError
+                                                          : texts::kInstallFolderInUse);
     PostMessageW(window, WM_APP_UPDATE_FAILED, 0, 0);
     return 0;
 }
@@ -67,8 +70,9 @@ DWORD WINAPI UpdateWorker(LPVOID window) {
 
 DWORD WINAPI DeferWorker(LPVOID) {
     try {
-        RestartApplication();
+        CloseOfficeApplication();
     } catch (...) {
-        ExitProcess(0);
+        // The application is started and the updater ends all the same.
     }
+    StartApplicationAndEnd("later");
 }

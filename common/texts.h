@@ -41,6 +41,10 @@ inline constexpr const wchar_t* kVersionReadError = L"خطا در خواندن �
 inline constexpr const wchar_t* kErrorCaptionPersian = L"خطا";
 // "Opening the compressed file ran into an error!".
 inline constexpr const wchar_t* kExtractError = L"باز کردن فایل فشرده شده با خطا مواجه شد!";
+// "Installing the new version did not happen; the program folder is in use.
+// Please close the open programs and try again".
+inline constexpr const wchar_t* kInstallFolderInUse =
+    L"نصب نسخه جدید انجام نشد؛ پوشه برنامه در حال استفاده است. لطفا برنامه های باز را ببندید و دوباره تلاش کنید";
 // Progress line: "%   download speed: ".
 inline constexpr const wchar_t* kProgressSpeedLabel = L"%   سرعت دانلود: ";
 // Progress line: " KB/s   remaining time: ".

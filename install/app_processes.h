@@ -1,25 +1,25 @@
-// Ending the running accounting application and starting it afresh.
+// This office's running application: which processes it is, ending them, and
+// starting it afresh. Another office's copy on the same machine is never
+// touched.
 #pragma once
 
 #include <string>
-
-#include "common/office_paths.h"
+#include <vector>
 
 inline constexpr unsigned kCloseGracePeriodMs = 2000;
 
-// Posts WM_CLOSE to every top-level window, hidden ones included, of every
-// process whose full image path contains "zel_acc.exe" (case respected), then
-// waits the grace period. Always true.
-bool CloseAppWindows();
+// Full paths of this office's ZEL, ZEL.bak and update, from the current folder.
+std::vector<std::wstring> OfficeApplicationFolders();
 
-// Terminates, with exit code 0, every process whose file name equals the name
-// without regard to case.
-void KillProcessesByName(const std::wstring& name);
+// The one rule for "this is the application": the image path lies inside one
+// of the folders, compared without regard to case.
+bool IsOfficeApplication(const std::wstring& imagePath, const std::vector<std::wstring>& folders);
 
-// Waits until no process of that file name is left, at most timeoutMs.
-// True when none is left.
-bool WaitForProcessesToEnd(const std::wstring& name, unsigned timeoutMs);
+// Posts WM_CLOSE to every top-level window of this office's application,
+// gives it the grace period, terminates what is left and waits until every
+// one has ended. Returns how many processes were running.
+size_t CloseOfficeApplication();
 
-// Closes and terminates the application, starts ZEL\zel_acc.exe and ends the
-// updater with exit code 0. Never returns.
-[[noreturn]] void RestartApplication();
+// Starts ZEL\zel_acc.exe (when it cannot, says so in the log) and ends the
+// updater with exit code 0.
+[[noreturn]] void StartApplicationAndEnd(const char* reason) noexcept;

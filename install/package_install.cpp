@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
+#include "common/log.h"
 #include "common/message_box.h"
 #include "common/office_paths.h"
 #include "common/texts.h"
@@ -13,16 +15,7 @@
 
 namespace {
 
-// How long the terminated application may take to disappear before the
-// folders are touched anyway.
-constexpr unsigned kProcessEndTimeoutMs = 5000;
-
-// A running copy keeps ZEL in use, and a folder in use cannot be moved.
-void EndRunningApplication() {
-    CloseAppWindows();
-    KillProcessesByName(kAppExecutableName);
-    WaitForProcessesToEnd(kAppExecutableName, kProcessEndTimeoutMs);
-}
+std::atomic<bool> g_applicationClosed{false};
 
 bool UnpackIntoStaging() {
     if (!ExtractArchive(kPackageFile, kStagingFolder)) {
@@ -32,49 +25,72 @@ bool UnpackIntoStaging() {
     // the application.
     const std::wstring executable = std::wstring(kStagingFolder) + L"\\" + kAppExecutableName;
     const DWORD attributes = GetFileAttributesW(executable.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool found =
+        attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!found) {
+        LogEvent("unpack.check", {{"result", "failed"}, {"missing", executable}});
+    }
+    return found;
 }
 
-[[noreturn]] void StartApplicationAndExit() {
-    LaunchProcess(kAppExecutablePath, L"");
-    ExitProcess(0);
+// ZEL becomes ZEL.bak and update becomes ZEL; on failure whatever was moved
+// is put back.
+bool SwapFolders() {
+    if (!ClearFolderAway(kBackupFolder)) {
+        return false;
+    }
+    const bool hadInstallation = FolderExists(kInstallFolder);
+    if (hadInstallation && !MoveFolderPatiently(kInstallFolder, kBackupFolder)) {
+        return false;
+    }
+    if (MoveFolderPatiently(kStagingFolder, kInstallFolder)) {
+        return true;
+    }
+    if (hadInstallation) {
+        // When even this fails, the next start heals it.
+        MoveFolderPatiently(kBackupFolder, kInstallFolder);
+    }
+    return false;
+}
+
+InstallFailure Fail(InstallFailure failure, const char* reason) {
+    RemoveFolderTree(kStagingFolder);
+    LogEvent("install", {{"result", "failed"}, {"reason", reason}});
+    ShowMessageBox(
+        nullptr,
+        failure == InstallFailure::kUnpack ? texts::kExtractError : texts::kInstallFolderInUse,
+        texts::kErrorCaptionPersian, MB_ICONERROR);
+    return failure;
 }
 
 }  // namespace
 
-bool InstallPackage() {
-    EndRunningApplication();
-    ClearFolderAway(kStagingFolder);
-
-    bool setAside = false;
-    if (FolderExists(kInstallFolder)) {
-        // A move never replaces an existing folder, so an old backup would
-        // block every later update.
-        ClearFolderAway(kBackupFolder);
-        setAside = MoveFolder(kInstallFolder, kBackupFolder);
-        if (!setAside) {
-            // ZEL is still in use; leave the working installation as it is.
-            StartApplicationAndExit();
-        }
+InstallFailure InstallPackage() {
+    if (!ClearFolderAway(kStagingFolder)) {
+        return Fail(InstallFailure::kFolderInUse, "stale update folder");
     }
-
     if (!UnpackIntoStaging()) {
-        if (setAside) {
-            MoveFolder(kBackupFolder, kInstallFolder);
-        }
-        ShowMessageBox(nullptr, texts::kExtractError, texts::kErrorCaptionPersian, MB_ICONERROR);
-        return false;
+        return Fail(InstallFailure::kUnpack, "unpack");
     }
-
-    if (!MoveFolder(kStagingFolder, kInstallFolder) && setAside) {
-        MoveFolder(kBackupFolder, kInstallFolder);
+    if (CloseOfficeApplication() > 0) {
+        g_applicationClosed = true;
     }
-    StartApplicationAndExit();
+    if (!SwapFolders()) {
+        return Fail(InstallFailure::kFolderInUse, "folder swap");
+    }
+    LogEvent("install", {{"result", "ok"}});
+    StartApplicationAndEnd("installed");
 }
 
-bool HealInterruptedInstall() {
-    if (FolderExists(kInstallFolder) || !FolderExists(kBackupFolder)) {
-        return false;
+bool ApplicationClosedByFailedInstall() {
+    return g_applicationClosed;
+}
+
+void TidyOfficeFolder() {
+    if (!FolderExists(kInstallFolder) && FolderExists(kBackupFolder)) {
+        const bool healed = MoveFolder(kBackupFolder, kInstallFolder);
+        LogEvent("heal", {{"result", healed ? "ok" : "failed"},
+                          {"error", healed ? std::string("none") : ErrorWithText(GetLastError())}});
     }
-    return MoveFolder(kBackupFolder, kInstallFolder);
+    RemoveLeftoverFolders();
 }

@@ -1,16 +1,20 @@
-// Installing a downloaded release: the installation folder ZEL is set aside
-// as ZEL.bak, the archive unpacked into "update", which takes ZEL's place, and
-// the application restarted. Whatever fails, ZEL is left holding a working
-// application.
+// Installing a downloaded release. The archive is unpacked into "update"
+// while the application keeps running and ZEL stays untouched; only then is
+// this office's application closed and the folders swapped: ZEL becomes
+// ZEL.bak and "update" becomes ZEL. Whatever fails, ZEL is left holding a
+// working application and the user is told.
 #pragma once
 
-#include "common/office_paths.h"
+enum class InstallFailure { kUnpack, kFolderInUse };
 
-// On success restarts the application and ends the updater (exit code 0); it
-// returns false only when the archive could not be unpacked, after putting
-// ZEL back and telling the user.
-bool InstallPackage();
+// On success starts the new application and ends the updater (exit code 0).
+// Returns only on failure, once the user has dismissed the error box.
+InstallFailure InstallPackage();
 
-// An installation cut off between setting ZEL aside and moving the new one in
-// leaves only ZEL.bak; this moves it back. True when it did.
-bool HealInterruptedInstall();
+// True when a failed installation had closed the application: whatever ends
+// the updater then starts it again.
+bool ApplicationClosedByFailedInstall();
+
+// At start: moves back a ZEL.bak left alone by an installation cut off
+// between its two moves, and removes folders earlier runs set aside.
+void TidyOfficeFolder();

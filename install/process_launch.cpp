@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/log.h"
 #include "common/unique_handle.h"
 #include "install/command_lines.h"
 
@@ -29,20 +30,26 @@ bool StartProcess(std::wstring commandLine, DWORD creationFlags, const std::wstr
 
 }  // namespace
 
-bool LaunchProcess(const std::wstring& executablePath, const std::wstring& arguments) {
+DWORD LaunchProcess(const std::wstring& executablePath, const std::wstring& arguments) {
     StartedProcess started;
-    return StartProcess(BuildLaunchCommandLine(executablePath, arguments), 0,
-                        LaunchWorkingFolder(executablePath), started);
+    if (!StartProcess(BuildLaunchCommandLine(executablePath, arguments), 0,
+                      LaunchWorkingFolder(executablePath), started)) {
+        return 0;
+    }
+    return GetProcessId(started.process.get());
 }
 
 bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destinationFolder) {
+    LogEvent("unpack.start", {{"archive", archivePath}, {"folder", destinationFolder}});
     StartedProcess started;
     if (!StartProcess(BuildExtractCommandLine(archivePath, destinationFolder), CREATE_NO_WINDOW,
                       L"", started)) {
+        LogEvent("unpack.end", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
         return false;
     }
     WaitForSingleObject(started.process.get(), INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(started.process.get(), &exitCode);
+    LogEvent("unpack.end", {{"exit_code", exitCode}});
     return exitCode == 0;
 }

@@ -65,9 +65,10 @@ export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefi
 step "An office with version 1.0.0.0 installed"
 run="$demo/office"
 rm -rf "$run" "$demo/www" "$demo/screenshots" "$demo/nginx"
-mkdir -p "$run/ZEL" "$demo/screenshots" "$demo/nginx"
+mkdir -p "$run/ZEL" "$run/data" "$demo/screenshots" "$demo/nginx"
 cp "$bin/apps/v1.0.0.0/zel_acc.exe" "$run/ZEL/"
-echo "the office's books" >"$run/ZEL/books.dat"
+# The office's own data lives beside ZEL, never in it: an update replaces ZEL.
+echo "the office's books" >"$run/data/books.dat"
 cp "$demo_build/zel_updater.exe" "$run/"
 # Wine's own powershell.exe does nothing; the updater finds this stand-in
 # beside itself first.
@@ -148,7 +149,7 @@ awk -v a="$started" -v b="$update_started" -v c="$update_ended" 'BEGIN {
     printf "time: %.1f s for the update, %.1f s in all\n", c - b, c - a }'
 
 [ "$updater_code" = 0 ] && [ "$after" = 2.0.0.0 ] && [ "$backup" = 1.0.0.0 ] &&
-    [ "$started_version" = 2.0.0.0 ] && [ -f "$run/ZEL.bak/books.dat" ] || {
+    [ "$started_version" = 2.0.0.0 ] && [ "$(cat "$run/data/books.dat")" = "the office's books" ] || {
     echo "demo: the update did not end as expected" >&2
     exit 1
 }

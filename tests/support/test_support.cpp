@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <mutex>
 #include <sstream>
@@ -9,7 +10,6 @@
 #include "common/unique_handle.h"
 #include "common/utf8.h"
 #include "download/sha256.h"
-#include "install/app_processes.h"
 #include "install/folders.h"
 
 namespace testing_support {
@@ -176,8 +176,32 @@ DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DW
 }
 
 void KillStrayApps() {
-    KillProcessesByName(L"zel_acc.exe");
-    WaitForProcessesToEnd(L"zel_acc.exe", 5000);
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        UniqueKernelHandle app(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (_wcsicmp(entry.szExeFile, L"zel_acc.exe") == 0 && app) {
+            TerminateProcess(app.get(), 0);
+            WaitForSingleObject(app.get(), 5000);
+        }
+    }
+}
+
+ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs) {
+    InstallApp(office + L"\\other", L"v1.2.10.0");
+    wchar_t record[MAX_PATH * 2] = {};
+    GetEnvironmentVariableW(L"ZEL_APP_RECORD", record, MAX_PATH * 2);
+    SetEnvironmentVariableW(L"ZEL_APP_RECORD", (office + L"\\other-record.txt").c_str());
+    SetEnvironmentVariableW(L"ZEL_APP_LIFETIME_MS", std::to_wstring(lifetimeMs).c_str());
+    ChildProcess holder =
+        StartProcess(L"\"" + office + L"\\other\\ZEL\\zel_acc.exe\"", office + L"\\ZEL");
+    SetEnvironmentVariableW(L"ZEL_APP_LIFETIME_MS", nullptr);
+    SetEnvironmentVariableW(L"ZEL_APP_RECORD", record);
+    WaitForAppRecords(office + L"\\other-record.txt", 1);
+    return holder;
 }
 
 std::wstring Narrow2Wide(const std::string& utf8) {

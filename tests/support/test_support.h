@@ -66,6 +66,10 @@ DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
 DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs);
 // Ends every process whose file name is zel_acc.exe, in any case.
 void KillStrayApps();
+// A copy of the application from another office (`office`\other\ZEL) whose
+// current folder is this office's ZEL, so that ZEL cannot be moved until it
+// ends after lifetimeMs. It records to other-record.txt in the office.
+ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs);
 
 std::wstring Narrow2Wide(const std::string& utf8);
 std::string Wide2Narrow(const std::wstring& text);

@@ -30,9 +30,9 @@ class Installation : public testing::Test {
     void UseArchive(const wchar_t* name) {
         CopyInto(BinFolder() + L"\\archives\\" + name, scratch() / L"zel.zip");
     }
-    void InstallOld() {
-        InstallApp(scratch().path(), L"v1.2.3.4");
-        WriteBytes(scratch() / L"ZEL\\books.dat", "the office's books");
+    void InstallOld(const wchar_t* variant = L"v1.2.3.4") {
+        InstallApp(scratch().path(), variant);
+        WriteBytes(scratch() / L"ZEL\\old.txt", "old installation");
     }
     DWORD Run(const wchar_t* step) {
         return RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path(),
@@ -45,71 +45,46 @@ class Installation : public testing::Test {
         CloseHandle(app.process);
         ASSERT_EQ(WaitForAppRecords(record_, 1).size(), 1u);
     }
-    // Waits for the application of that version to record its start, which
-    // may come after the installation's process has ended.
-    bool StartedVersion(const std::wstring& version) {
-        const ULONGLONG deadline = GetTickCount64() + 10000;
-        do {
-            for (const auto& r : ReadAppRecords(record_)) {
-                if (r.event == L"start" && r.version == version) {
-                    EXPECT_EQ(r.commandLine, L"\"ZEL\\zel_acc.exe\" ");
-                    return true;
-                }
-            }
-            Sleep(50);
-        } while (GetTickCount64() < deadline);
-        return false;
+    // The events of the application and the unpacker in order, once there
+    // are `count` of them: "start,unpack,close,close,start".
+    std::wstring Events(size_t count) {
+        std::wstring events;
+        for (const auto& r : WaitForAppRecords(record_, count)) {
+            events += (events.empty() ? L"" : L",") + r.event.substr(0, 5);
+        }
+        return events;
     }
-    void ExpectNewInstalled() {
-        EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
-        EXPECT_TRUE(Exists(scratch() / L"ZEL\\data\\config.ini"));
-        EXPECT_FALSE(Exists(scratch() / L"update"));
-        EXPECT_TRUE(Exists(scratch() / L"zel.zip"));
-        EXPECT_TRUE(StartedVersion(L"2.0.0.0"));
-    }
-    void ExpectOldKeptAfterFailure(DWORD exitCode) {
-        EXPECT_EQ(exitCode, 3u) << "InstallPackage returns after a failed unpack";
-        EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\books.dat"), "the office's books");
-        EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
-        EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
-        const std::wstring box = Narrow2Wide(ReadBytes(boxes_));
-        EXPECT_EQ(box, std::wstring(texts::kExtractError) + L"\t" + texts::kErrorCaptionPersian +
-                           L"\t16\n");
-    }
+    std::string Log() { return ReadBytes(scratch() / L"zel_updater.log"); }
 
     std::unique_ptr<ScratchFolder> folder_;
     std::wstring record_;
     std::wstring boxes_;
 };
 
-TEST_F(Installation, FirstInstallationWithoutZel) {
-    UseArchive(L"good.zip");
-    EXPECT_EQ(Run(L"install"), 0u);
-    ExpectNewInstalled();
-    EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
-}
-
 TEST_F(Installation, ReplacesZelAndKeepsTheOldOneAsBackup) {
     struct Case {
         const char* name;
+        bool zel;
         bool staleBackup;
         bool staleUpdate;
         const wchar_t* running;  // variant started from ZEL before, or nullptr
+        DWORD holdMs;            // ZEL held in use by another office's copy
     } const cases[] = {
-        {"plain", false, false, nullptr},
-        {"stale ZEL.bak", true, false, nullptr},
-        {"stale update", false, true, nullptr},
-        {"running application", false, false, L"v1.2.3.4"},
-        {"application refusing to close", false, false, L"refuses-close"},
+        {"first installation", false, false, false, nullptr, 0},
+        {"stale ZEL.bak and update", true, true, true, nullptr, 0},
+        {"running application", true, false, false, L"v1.2.3.4", 0},
+        {"application refusing to close", true, false, false, L"refuses-close", 0},
+        {"ZEL in use for 3 s", true, false, false, nullptr, 3000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fresh();
-        InstallOld();
         UseArchive(L"good.zip");
+        if (c.zel) {
+            InstallOld(c.running != nullptr ? c.running : L"v1.2.3.4");
+        }
         if (c.staleBackup) {
-            InstallApp(scratch() / L"old", L"v1.2.10.0");
-            MakeFolder(scratch() / L"ZEL.bak");
+            InstallApp(scratch() / L"ZEL.bak", L"v1.2.10.0");
             WriteBytes(scratch() / L"ZEL.bak\\stale.txt", "stale");
         }
         if (c.staleUpdate) {
@@ -117,43 +92,81 @@ TEST_F(Installation, ReplacesZelAndKeepsTheOldOneAsBackup) {
             WriteBytes(scratch() / L"update\\leftover.txt", "leftover");
         }
         if (c.running != nullptr) {
-            if (std::wstring(c.running) != L"v1.2.3.4") {
-                CopyInto(AppVariant(c.running), scratch() / L"ZEL\\zel_acc.exe");
-            }
             StartInstalled();
         }
+        ChildProcess holder;
+        if (c.holdMs > 0) {
+            holder = StartZelHolder(scratch().path(), c.holdMs);
+        }
         EXPECT_EQ(Run(L"install"), 0u);
-        ExpectNewInstalled();
+        // The application is closed only once the release is unpacked.
+        EXPECT_EQ(Events(c.running ? 5 : 2),
+                  c.running ? L"start,unpac,close,close,start" : L"unpac,start");
+        EXPECT_EQ(ReadAppRecords(record_).back().version, L"2.0.0.0");
+        EXPECT_EQ(ReadAppRecords(record_).back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
+        EXPECT_TRUE(Exists(scratch() / L"ZEL\\data\\config.ini"));
         EXPECT_FALSE(Exists(scratch() / L"ZEL\\leftover.txt"));
+        EXPECT_FALSE(Exists(scratch() / L"update"));
         EXPECT_FALSE(Exists(scratch() / L"ZEL.bak\\stale.txt"));
-        EXPECT_EQ(ReadBytes(scratch() / L"ZEL.bak\\books.dat"), "the office's books");
+        EXPECT_EQ(ReadBytes(scratch() / L"ZEL.bak\\old.txt"), c.zel ? "old installation" : "");
+        EXPECT_EQ(WaitForExit(holder, 10000), c.holdMs > 0 ? 0u : STILL_ACTIVE);
         KillStrayApps();
     }
 }
 
-TEST_F(Installation, ABadArchiveLeavesTheOldApplicationInPlace) {
-    const wchar_t* archives[] = {L"damaged.zip",  L"nested.zip", L"climbing.zip",
-                                 L"absolute.zip", L"drive.zip",  L"missing.zip"};
-    for (const wchar_t* archive : archives) {
-        SCOPED_TRACE(Wide2Narrow(archive));
+TEST_F(Installation, AFailureLeavesTheOldApplicationInPlace) {
+    struct Case {
+        const wchar_t* archive;
+        bool holdZel;
+        const wchar_t* box;
+        const char* logged;
+    } const cases[] = {
+        {L"damaged.zip", false, texts::kExtractError, "unpack.end exit_code=4"},
+        {L"missing.zip", false, texts::kExtractError, "unpack.end exit_code=3"},
+        {L"nested.zip", false, texts::kExtractError, "unpack.check result=failed"},
+        {L"good.zip", true, texts::kInstallFolderInUse, "attempts="},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Wide2Narrow(c.archive));
         Fresh();
         InstallOld();
-        if (std::wstring(archive) != L"missing.zip") {
-            UseArchive(archive);
+        if (std::wstring(c.archive) != L"missing.zip") {
+            UseArchive(c.archive);
         }
-        ExpectOldKeptAfterFailure(Run(L"install"));
-        EXPECT_FALSE(Exists(scratch() / L"escaped.txt"));
-        EXPECT_TRUE(ReadAppRecords(record_).empty()) << "nothing is started";
+        StartInstalled();
+        ChildProcess holder;
+        if (c.holdZel) {
+            holder = StartZelHolder(scratch().path(), 60000);
+        }
+        EXPECT_EQ(Run(L"install"), 3u) << "InstallPackage returns after a failure";
+        EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), "old installation");
+        EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
+        EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
+        EXPECT_FALSE(Exists(scratch() / L"update"));
+        EXPECT_EQ(Narrow2Wide(ReadBytes(boxes_)),
+                  std::wstring(c.box) + L"\t" + texts::kErrorCaptionPersian + L"\t16\n");
+        EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
+        // A failed unpack never closes the application; a failed swap has
+        // closed it, and the updater's end starts it again.
+        EXPECT_EQ(Events(c.holdZel ? 4 : 2),
+                  c.holdZel ? L"start,unpac,close,close" : L"start,unpac");
+        if (c.holdZel) {
+            EXPECT_NE(Log().find("move from=ZEL to=ZEL.bak"), std::string::npos);
+            EXPECT_NE(Log().find("result=failed error=\"32 "), std::string::npos);
+            EXPECT_EQ(WaitForExit(holder, 0), STILL_ACTIVE) << "another office's copy runs on";
+            EXPECT_EQ(ReadAppRecords(scratch() / L"other-record.txt").size(), 1u) << "no close";
+        }
     }
 }
 
-TEST_F(Installation, AnInterruptedInstallationIsHealedAtTheNextStart) {
+TEST_F(Installation, TheNextStartHealsAndRemovesWhatWasSetAside) {
     InstallOld();
     ASSERT_TRUE(MoveFileW((scratch() / L"ZEL").c_str(), (scratch() / L"ZEL.bak").c_str()));
-    EXPECT_EQ(Run(L"heal"), 0u);
-    EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\books.dat"), "the office's books");
+    InstallApp(scratch() / L"update.old-12", L"v1.2.3.4");
+    EXPECT_EQ(Run(L"tidy"), 0u);
+    EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), "old installation");
     EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
-    EXPECT_EQ(Run(L"heal"), 1u) << "nothing to heal when ZEL exists";
+    EXPECT_FALSE(Exists(scratch() / L"update.old-12"));
 }
 
 }  // namespace

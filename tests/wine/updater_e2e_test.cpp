@@ -94,8 +94,8 @@ class UpdaterEndToEnd : public testing::Test {
             << Wide2Narrow(start.folder);
     }
 
-    void ExpectUpdated() {
-        const auto starts = Starts(1);
+    void ExpectUpdated(size_t startsBefore = 0) {
+        const auto starts = Starts(startsBefore + 1);
         ASSERT_FALSE(starts.empty());
         ExpectStartedFromZel(starts.back(), L"2.0.0.0");
         EXPECT_TRUE(Exists(folder() + L"\\ZEL.bak\\zel_acc.exe"));
@@ -271,6 +271,11 @@ TEST_F(UpdaterEndToEnd, AMandatoryReleaseUpdatesWithoutAsking) {
     SetServerScenario({Body(ManifestJson("2.0.0.0", "", true)), Archive(2000)});
     UpdaterRun& run = Start();
     ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
+    // A second run meanwhile (a double click, another PC on the shared
+    // folder) leaves the office to the first and starts the application.
+    UpdaterRun second(BinFolder() + L"\\zel_updater_test.exe", folder());
+    EXPECT_EQ(second.WaitForExit(10000), 0u);
+    ExpectStartedFromZel(Starts(1).front(), L"1.2.3.4");
     const BoxSeen box = run.WaitForBox();
     EXPECT_EQ(box.text, texts::kMandatoryNotice);
     EXPECT_EQ(box.caption, texts::kMandatoryCaption);
@@ -284,7 +289,8 @@ TEST_F(UpdaterEndToEnd, AMandatoryReleaseUpdatesWithoutAsking) {
     Sleep(300);
     EXPECT_TRUE(run.Running()) << "close requests are ignored";
     EXPECT_EQ(run.WaitForExit(), 0u);
-    ExpectUpdated();
+    ExpectUpdated(1);
+    EXPECT_EQ(ReceivedRequests().size(), 2u) << "one check and one download in all";
 }
 
 TEST_F(UpdaterEndToEnd, AFailedDownloadLeavesTheWindowUsable) {
@@ -326,20 +332,56 @@ TEST_F(UpdaterEndToEnd, AFailedUnpackKeepsTheApplication) {
 TEST_F(UpdaterEndToEnd, AFailedMandatoryUpdateLetsTheWindowClose) {
     ServerResponse missing = Body("gone");
     missing.status = 404;
-    SetServerScenario({Body(ManifestJson("2.0.0.0", "", true)), missing});
-    UpdaterRun& run = Start();
-    ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
-    UpdaterRun::Dismiss(run.WaitForBox());
-    ASSERT_TRUE(run.WaitForStatus(texts::kStatusDownloadFailed));
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    while (!IsWindowEnabled(run.window()) && GetTickCount64() < deadline) {
-        Sleep(10);
+    struct Case {
+        const char* name;
+        bool zelInUse;
+        ServerResponse archive;
+        const wchar_t* status;
+    } const cases[] = {
+        {"download fails", false, missing, texts::kStatusDownloadFailed},
+        {"ZEL in use", true, Archive(), texts::kInstallFolderInUse},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        if (c.zelInUse) {
+            CloseHandle(StartZelHolder(folder(), 60000).process);
+            CloseHandle(StartProcess(L"\"" + folder() + L"\\ZEL\\zel_acc.exe\"", folder()).process);
+            ASSERT_EQ(Starts(1).size(), 1u);
+        }
+        SetServerScenario({Body(ManifestJson("2.0.0.0", "", true)), c.archive});
+        UpdaterRun& run = Start();
+        ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
+        const BoxSeen notice = run.WaitForBox();
+        UpdaterRun::Dismiss(notice);
+        while (IsWindow(notice.window)) {
+            Sleep(10);
+        }
+        WindowText(run.window());  // answered once the box's end is handled
+        EXPECT_FALSE(IsWindowEnabled(run.window())) << "still disabled after the notice";
+        if (c.zelInUse) {
+            const BoxSeen failure = run.WaitForBox(30000);
+            EXPECT_EQ(failure.text, texts::kInstallFolderInUse);
+            EXPECT_EQ(failure.caption, texts::kErrorCaptionPersian);
+            UpdaterRun::Dismiss(failure);
+        }
+        ASSERT_TRUE(run.WaitForStatus(c.status));
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (!IsWindowEnabled(run.window()) && GetTickCount64() < deadline) {
+            Sleep(10);
+        }
+        EXPECT_TRUE(IsWindowEnabled(run.window()));
+        EXPECT_FALSE(IsWindowVisible(run.Control(kStartButtonId)));
+        EXPECT_EQ(Starts(0, 0).size(), c.zelInUse ? 1u : 0u) << "closed for the installation";
+        run.RequestClose();
+        EXPECT_EQ(run.WaitForExit(), 0u);
+        ExpectUntouched();
+        EXPECT_FALSE(Exists(folder() + L"\\update"));
+        if (c.zelInUse) {
+            ExpectStartedFromZel(Starts(2).back(), L"1.2.3.4");
+        }
     }
-    EXPECT_TRUE(IsWindowEnabled(run.window()));
-    EXPECT_FALSE(IsWindowVisible(run.Control(kStartButtonId)));
-    run.RequestClose();
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    ExpectUntouched();
 }
 
 }  // namespace
