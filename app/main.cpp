@@ -4,20 +4,41 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/main_window.h"
 #include "app/notes_text.h"
 #include "app/workers.h"
+#include "common/log.h"
 #include "common/message_box.h"
 #include "common/texts.h"
 #include "common/unique_handle.h"
 #include "install/app_processes.h"
 #include "install/office_lock.h"
 #include "install/package_install.h"
+#include "resources/updater_version.h"
 #include "update/update_check.h"
 #include "update/update_info.h"
 #include "update/version_quad.h"
 
 namespace {
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return path;
+}
+
+std::wstring CurrentFolder() {
+    wchar_t folder[MAX_PATH * 2] = {};
+    GetCurrentDirectoryW(MAX_PATH * 2, folder);
+    return folder;
+}
+
+[[noreturn]] void EndUpdater(const char* reason) {
+    LogEvent("end", {{"exit_code", 0}, {"reason", reason}});
+    ExitProcess(0);
+}
 
 void ShowMandatory(HWND window) {
     const MainWindowControls& c = Controls();
@@ -41,6 +62,9 @@ void ShowMandatory(HWND window) {
 }
 
 int RunUpdater(int showCommand) {
+    LogEvent("start", {{"updater_version", ZEL_UPDATER_VERSION_TEXT},
+                       {"path", ModulePath()},
+                       {"folder", CurrentFolder()}});
     if (TakeOfficeLock() == OfficeLock::kBusy) {
         // Another run is at work in this office; its user still gets the
         // application as it is.
@@ -52,13 +76,15 @@ int RunUpdater(int showCommand) {
     InitCommonControls();
     HWND window = CreateMainWindow();
     if (window == nullptr) {
+        LogEvent("window", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
         ShowMessageBox(nullptr, texts::kWindowCreateError, texts::kErrorCaptionEnglish,
                        MB_ICONERROR);
+        LogEvent("end", {{"exit_code", 1}, {"reason", "no window"}});
         return 1;
     }
     if (!CheckForUpdate()) {
         ShowMessageBox(window, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
-        ExitProcess(0);
+        EndUpdater("no answer from the update server");
     }
     const bool newer = IsNewerVersion(ParseVersionQuad(UpdateInfo.manifest.version),
                                       ParseVersionQuad(UpdateInfo.installedVersion));
@@ -83,6 +109,7 @@ int RunUpdater(int showCommand) {
     if (ApplicationClosedByFailedInstall()) {
         StartApplicationAndEnd("window closed after a failed installation");
     }
+    LogEvent("end", {{"exit_code", 0}, {"reason", "window closed"}});
     return 0;
 }
 

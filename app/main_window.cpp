@@ -7,6 +7,7 @@
 #include "app/app_messages.h"
 #include "app/progress_display.h"
 #include "app/workers.h"
+#include "common/log.h"
 #include "common/message_box.h"
 #include "common/texts.h"
 #include "common/unique_handle.h"
@@ -79,14 +80,17 @@ void OnCommand(HWND window, WPARAM wParam) {
     }
     const int id = LOWORD(wParam);
     if (id == kStartButtonId && !g_state.startPressed) {
+        LogEvent("button", {{"name", "start"}});
         g_state.startPressed = true;
         StartWorker(window, UpdateWorker);
     } else if (id == kLaterButtonId && !g_state.laterPressed) {
         // While the installation runs the press is ignored, and stays
         // available for after a failed unpack.
         if (!ClaimEndOfUpdater()) {
+            LogEvent("button", {{"name", "later"}, {"result", "ignored while installing"}});
             return;
         }
+        LogEvent("button", {{"name", "later"}});
         g_state.laterPressed = true;
         StartWorker(window, DeferWorker);
     }
@@ -94,12 +98,15 @@ void OnCommand(HWND window, WPARAM wParam) {
 
 void OnClose(HWND window) {
     if (UpdateInfo.mandatoryMode && !g_state.closeAllowedInMandatoryMode) {
+        LogEvent("window.close", {{"result", "ignored: mandatory update running"}});
         return;
     }
     // Never end the updater while the installation is moving folders.
     if (!ClaimEndOfUpdater()) {
+        LogEvent("window.close", {{"result", "ignored while installing"}});
         return;
     }
+    LogEvent("window.close", {{"result", "closing"}});
     DestroyWindow(window);
 }
 

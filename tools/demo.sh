@@ -141,6 +141,8 @@ echo "ZEL.bak\\zel_acc.exe:    $backup"
 echo "application started:    ${started_version:-nothing}"
 echo "folder layout:"
 (cd "$run" && find . -maxdepth 2 -not -name '.' | sort | sed 's/^/  /')
+echo "the updater's log ($run/zel_updater.log):"
+sed 's/^/  /' "$run/zel_updater.log"
 if [ "$headless" = 1 ]; then
     echo "screenshots:"
     ls "$demo/screenshots" | sed "s|^|  $demo/screenshots/|"
