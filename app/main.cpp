@@ -12,7 +12,6 @@
 #include "common/log.h"
 #include "common/message_box.h"
 #include "common/texts.h"
-#include "common/unique_handle.h"
 #include "install/app_processes.h"
 #include "install/office_lock.h"
 #include "install/package_install.h"
@@ -50,8 +49,8 @@ void ShowMandatory(HWND window) {
     if (c.laterButton != nullptr) {
         ShowWindow(c.laterButton, SW_HIDE);
     }
-    if (!UniqueKernelHandle(CreateThread(nullptr, 0, UpdateWorker, window, 0, nullptr))) {
-        AllowClosingAfterFailure(window);
+    if (!StartWorker(window, UpdateWorker)) {
+        return;
     }
     ShowMessageBox(window, texts::kMandatoryNotice, texts::kMandatoryCaption, MB_ICONWARNING);
     // Wine enables the owner again when the box closes; a failure that came

@@ -63,17 +63,6 @@ void OnCreate(HWND window) {
     g_state.progress.Attach(window, c.progress, c.status);
 }
 
-void StartWorker(HWND window, LPTHREAD_START_ROUTINE routine) {
-    // The thread runs on unobserved; its handle is closed at once.
-    if (UniqueKernelHandle(CreateThread(nullptr, 0, routine, window, 0, nullptr))) {
-        return;
-    }
-    if (routine == DeferWorker) {
-        ReleaseEndOfUpdater();
-    }
-    ShowMessageBox(window, texts::kStartUpdateError, texts::kErrorCaptionEnglish, MB_ICONERROR);
-}
-
 void OnCommand(HWND window, WPARAM wParam) {
     if (HIWORD(wParam) != BN_CLICKED) {
         return;
@@ -179,6 +168,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 }  // namespace
+
+bool StartWorker(HWND window, LPTHREAD_START_ROUTINE routine) {
+    // The thread runs on unobserved; its handle is closed at once.
+    if (UniqueKernelHandle(CreateThread(nullptr, 0, routine, window, 0, nullptr))) {
+        return true;
+    }
+    LogEvent("worker", {{"result", "not started"}, {"error", ErrorWithText(GetLastError())}});
+    if (routine == DeferWorker) {
+        ReleaseEndOfUpdater();
+    } else if (UpdateInfo.mandatoryMode) {
+        AllowClosingAfterFailure(window);
+    }
+    ShowMessageBox(window, texts::kStartUpdateError, texts::kErrorCaptionEnglish, MB_ICONERROR);
+    return false;
+}
 
 HWND CreateMainWindow() {
     WNDCLASSW windowClass = {};

@@ -26,6 +26,10 @@ HWND CreateMainWindow();
 
 const MainWindowControls& Controls();
 
+// Starts UpdateWorker or DeferWorker for the window. When the thread cannot
+// be created the user is told and the window stays usable; false then.
+bool StartWorker(HWND window, LPTHREAD_START_ROUTINE routine);
+
 // Mandatory mode after a failure: the window takes input again and may be
 // closed, so the user is not left with a window that cannot go away.
 void AllowClosingAfterFailure(HWND window);

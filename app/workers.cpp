@@ -24,11 +24,17 @@ void PostStatus(HWND window, const wchar_t* text) {
     PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(text));
 }
 
+// The status line says why; the window then lets the user go on (the later
+// button, or closing a mandatory window).
+void ReportFailedUpdate(HWND window, const wchar_t* status) {
+    PostStatus(window, status);
+    PostMessageW(window, WM_APP_UPDATE_FAILED, 0, 0);
+}
+
 DWORD RunUpdate(HWND window) {
     PostStatus(window, texts::kStatusDownloading);
     if (!DownloadPackage(UpdateInfo.manifest.url, kPackageFile, window)) {
-        PostStatus(window, texts::kStatusDownloadFailed);
-        PostMessageW(window, WM_APP_UPDATE_FAILED, 0, 0);
+        ReportFailedUpdate(window, texts::kStatusDownloadFailed);
         return 1;
     }
     if (!Claim(kInstalling)) {
@@ -39,9 +45,8 @@ DWORD RunUpdate(HWND window) {
     // user has been told.
     const InstallFailure failure = InstallPackage();
     g_phase = kIdle;
-    PostStatus(window, failure == InstallFailure::kUnpack ? texts::kExtractError
-                                                          : texts::kInstallFolderInUse);
-    PostMessageW(window, WM_APP_UPDATE_FAILED, 0, 0);
+    ReportFailedUpdate(window, failure == InstallFailure::kUnpack ? texts::kExtractError
+                                                                  : texts::kInstallFolderInUse);
     return 0;
 }
 
@@ -62,8 +67,7 @@ DWORD WINAPI UpdateWorker(LPVOID window) {
         if (g_phase == kInstalling) {
             g_phase = kIdle;
         }
-        PostStatus(static_cast<HWND>(window), texts::kStatusDownloadFailed);
-        PostMessageW(static_cast<HWND>(window), WM_APP_UPDATE_FAILED, 0, 0);
+        ReportFailedUpdate(static_cast<HWND>(window), texts::kStatusDownloadFailed);
         return 1;
     }
 }
