@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/app_messages.h"
+#include "app/progress_display.h"
 #include "common/texts.h"
 #include "download/download_package.h"
 #include "install/app_processes.h"
@@ -25,7 +26,9 @@ void PostStatus(HWND window, const wchar_t* text) {
 
 DWORD RunUpdate(HWND window) {
     PostStatus(window, texts::kStatusDownloading);
-    if (!DownloadPackage(UpdateInfo.manifest.url, kPackageFile, window)) {
+    PostedProgress progress(window);
+    if (!DownloadPackage(UpdateInfo.manifest.url, UpdateInfo.manifest.sha256, kPackageFile,
+                         progress)) {
         PostStatus(window, texts::kStatusDownloadFailed);
         PostMessageW(window, WM_APP_UPDATE_FAILED, 0, 0);
         return 1;
