@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "app/app_messages.h"
+
 void ProgressDisplay::Attach(HWND window, HWND bar, HWND status) {
     window_ = window;
     bar_ = bar;
@@ -40,4 +42,11 @@ void ProgressDisplay::Show(unsigned percent, const std::wstring& text) {
     SendMessageW(bar_, PBM_SETPOS, percent, 0);
     SetWindowTextW(status_, text.c_str());
     lastShown_ = GetTickCount64();
+}
+
+void PostedProgress::OnProgress(unsigned percent, std::wstring text) {
+    auto owned = std::make_unique<std::wstring>(std::move(text));
+    if (PostMessageW(window_, WM_APP_PROGRESS, percent, reinterpret_cast<LPARAM>(owned.get()))) {
+        owned.release();  // the window frees it
+    }
 }

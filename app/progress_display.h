@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "download/download_sink.h"
+
 class ProgressDisplay {
   public:
     static constexpr UINT_PTR kTimerId = 1;
@@ -32,4 +34,15 @@ class ProgressDisplay {
     bool timerRunning_ = false;
     unsigned pendingPercent_ = 0;
     std::unique_ptr<std::wstring> pendingText_;
+};
+
+// The download's reports, posted to the window as WM_APP_PROGRESS: the
+// download never waits for the window.
+class PostedProgress final : public DownloadSink {
+  public:
+    explicit PostedProgress(HWND window) : window_(window) {}
+    void OnProgress(unsigned percent, std::wstring text) override;
+
+  private:
+    HWND window_;
 };

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/app_messages.h"
+#include "app/progress_display.h"
 #include "common/office_paths.h"
 #include "common/texts.h"
 #include "download/download_package.h"
@@ -33,7 +34,9 @@ void ReportFailedUpdate(HWND window, const wchar_t* status) {
 
 DWORD RunUpdate(HWND window) {
     PostStatus(window, texts::kStatusDownloading);
-    if (!DownloadPackage(UpdateInfo.manifest.url, kPackageFile, window)) {
+    PostedProgress progress(window);
+    if (!DownloadPackage(UpdateInfo.manifest.url, UpdateInfo.manifest.sha256, kPackageFile,
+                         progress)) {
         ReportFailedUpdate(window, texts::kStatusDownloadFailed);
         return 1;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <winhttp.h>
 #include <wincrypt.h>
 
@@ -29,18 +30,26 @@ class UniqueHandle {
     }
 
     Type get() const { return value_; }
-    explicit operator bool() const { return value_ != Traits::Empty(); }
+    explicit operator bool() const { return !IsEmpty(value_); }
 
     Type release() { return std::exchange(value_, Traits::Empty()); }
 
     void reset(Type value = Traits::Empty()) {
         Type old = std::exchange(value_, value);
-        if (old != Traits::Empty()) {
+        if (!IsEmpty(old)) {
             Traits::Close(old);
         }
     }
 
   private:
+    static bool IsEmpty(Type value) {
+        if constexpr (requires { Traits::IsEmpty(value); }) {
+            return Traits::IsEmpty(value);
+        } else {
+            return value == Traits::Empty();
+        }
+    }
+
     Type value_ = Traits::Empty();
 };
 
@@ -51,10 +60,11 @@ struct KernelHandleTraits {
 };
 
 // CreateFileW and CreateToolhelp32Snapshot report failure with
-// INVALID_HANDLE_VALUE rather than NULL.
+// INVALID_HANDLE_VALUE rather than NULL; neither is ever a handle to close.
 struct FileHandleTraits {
     using Type = HANDLE;
     static Type Empty() { return INVALID_HANDLE_VALUE; }
+    static bool IsEmpty(Type h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
     static void Close(Type h) { CloseHandle(h); }
 };
 
@@ -73,6 +83,7 @@ struct CertContextTraits {
 struct FindHandleTraits {
     using Type = HANDLE;
     static Type Empty() { return INVALID_HANDLE_VALUE; }
+    static bool IsEmpty(Type h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
     static void Close(Type h) { FindClose(h); }
 };
 
@@ -82,9 +93,23 @@ struct FontTraits {
     static void Close(Type h) { DeleteObject(h); }
 };
 
+struct AlgorithmProviderTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Empty() { return nullptr; }
+    static void Close(Type h) { BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct HashObjectTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Empty() { return nullptr; }
+    static void Close(Type h) { BCryptDestroyHash(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 using UniqueCertContext = UniqueHandle<CertContextTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
+using UniqueAlgorithmProvider = UniqueHandle<AlgorithmProviderTraits>;
+using UniqueHashObject = UniqueHandle<HashObjectTraits>;

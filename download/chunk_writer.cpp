@@ -6,42 +6,58 @@ constexpr size_t kBlockBytes = 1024 * 1024;
 // Blocks waiting for the disk at most; the reader waits beyond that, so
 // memory stays the same whatever the size of the package.
 constexpr size_t kMaxFullBlocks = 4;
+constexpr std::chrono::milliseconds kCheckpointInterval{1000};
 
 }  // namespace
 
-ChunkWriter::ChunkWriter(HANDLE file) : file_(file), thread_([this] { Run(); }) {
-    current_.reserve(kBlockBytes);
+ChunkWriter::Block ChunkWriter::EmptyBlock() {
+    Block block;
+    block.bytes.reserve(kBlockBytes);
+    return block;
 }
 
+ChunkWriter::ChunkWriter(HANDLE file, Sha256& hash, Checkpoint checkpoint)
+    : file_(file),
+      hash_(hash),
+      checkpoint_(std::move(checkpoint)),
+      current_(EmptyBlock()),
+      lastCheckpoint_(std::chrono::steady_clock::now()),
+      thread_([this] { Run(); }) {}
+
 ChunkWriter::~ChunkWriter() {
-    Sha256Digest ignored;
-    Finish(ignored);
+    Finish();
 }
 
 char* ChunkWriter::Reserve(size_t size) {
-    if (!current_.empty() && current_.size() + size > current_.capacity()) {
-        HandOver();
+    std::vector<char>& bytes = current_.bytes;
+    if (!bytes.empty() && bytes.size() + size > bytes.capacity()) {
+        HandOver(false);
     }
-    reserved_ = current_.size();
-    current_.resize(reserved_ + size, 0);
-    return current_.data() + reserved_;
+    reserved_ = current_.bytes.size();
+    current_.bytes.resize(reserved_ + size, 0);
+    return current_.bytes.data() + reserved_;
 }
 
 void ChunkWriter::Commit(size_t filled) {
-    current_.resize(reserved_ + filled);
+    current_.bytes.resize(reserved_ + filled);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheckpoint_ >= kCheckpointInterval && !current_.bytes.empty()) {
+        lastCheckpoint_ = now;
+        HandOver(true);
+    }
 }
 
-void ChunkWriter::HandOver() {
+void ChunkWriter::HandOver(bool checkpoint) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return full_.size() < kMaxFullBlocks || failed_; });
     if (failed_) {
-        current_.clear();
+        current_.bytes.clear();
         return;
     }
+    current_.checkpoint = checkpoint;
     full_.push_back(std::move(current_));
     if (spare_.empty()) {
-        current_ = Block();
-        current_.reserve(kBlockBytes);
+        current_ = EmptyBlock();
     } else {
         current_ = std::move(spare_.back());
         spare_.pop_back();
@@ -49,12 +65,12 @@ void ChunkWriter::HandOver() {
     changed_.notify_all();
 }
 
-bool ChunkWriter::Finish(Sha256Digest& digest) {
+bool ChunkWriter::Finish() {
     if (!thread_.joinable()) {
-        return false;
+        return !failed_;
     }
-    if (!current_.empty()) {
-        HandOver();
+    if (!current_.bytes.empty()) {
+        HandOver(false);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -62,8 +78,26 @@ bool ChunkWriter::Finish(Sha256Digest& digest) {
         changed_.notify_all();
     }
     thread_.join();
-    digest = hash_.Finish();
-    return !failed_ && hash_.ok();
+    return !failed_;
+}
+
+bool ChunkWriter::Write(const Block& block) {
+    DWORD written = 0;
+    if (!WriteFile(file_, block.bytes.data(), static_cast<DWORD>(block.bytes.size()), &written,
+                   nullptr)) {
+        error_ = GetLastError();
+        return false;
+    }
+    if (written != block.bytes.size()) {
+        error_ = ERROR_HANDLE_DISK_FULL;
+        return false;
+    }
+    hash_.Update(block.bytes.data(), block.bytes.size());
+    written_ += written;
+    if (block.checkpoint && checkpoint_ && FlushFileBuffers(file_)) {
+        checkpoint_(written_);
+    }
+    return true;
 }
 
 void ChunkWriter::Run() {
@@ -78,20 +112,22 @@ void ChunkWriter::Run() {
             block = std::move(full_.front());
             full_.pop_front();
         }
-        DWORD written = 0;
-        const bool ok =
-            WriteFile(file_, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) &&
-            written == block.size();
-        if (ok) {
-            hash_.Update(block.data(), block.size());
+        bool ok = false;
+        try {
+            ok = Write(block);
+            block.bytes.clear();
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (ok) {
+                spare_.push_back(std::move(block));
+            }
+        } catch (...) {
+            ok = false;
+            error_ = ERROR_OUTOFMEMORY;
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (!ok) {
             failed_ = true;
             full_.clear();
-        } else {
-            block.clear();
-            spare_.push_back(std::move(block));
         }
         changed_.notify_all();
         if (!ok) {

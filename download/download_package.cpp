@@ -1,35 +1,100 @@
 #include "download/download_package.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
-#include "app/app_messages.h"
-#include "common/unique_handle.h"
+#include "common/log.h"
 #include "download/chunk_writer.h"
+#include "download/length_headers.h"
+#include "download/package_part.h"
 #include "download/progress.h"
+#include "download/resume_record.h"
 #include "download/sha256.h"
 #include "download/url_path.h"
 #include "update/pinned_request.h"
-#include "update/update_info.h"
 
 namespace {
 
-constexpr int kAttempts = 3;
+constexpr int kIdleAttemptsAllowed = 3;
+constexpr int kMaxAttempts = 100;
 constexpr DWORD kPauseAfterFailureMs = 1000;
 constexpr HttpTimeouts kDownloadTimeouts = {5000, 5000, 30000, 30000};
+constexpr DWORD kMaxHeaderChars = 2048;
+constexpr DWORD kRangeNotSatisfiable = 416;
+// Wine ends a read past the receive time-out with the socket's WSAETIMEDOUT
+// rather than ERROR_WINHTTP_TIMEOUT.
+constexpr DWORD kSocketTimedOut = 10060;
+
+struct Job {
+    std::wstring path;
+    std::wstring sha256;
+    std::optional<Sha256Digest> expected;
+    std::wstring filePath;
+    std::wstring partPath;
+};
+
+struct AttemptResult {
+    bool done = false;         // the verified file is in place
+    bool fileChanged = false;  // the server now names another version of the file
+    uint64_t offset = 0;       // where the transfer continued from
+    uint64_t kept = 0;         // bytes the part holds for the next attempt
+};
 
 struct Transfer {
     uint64_t received = 0;
     bool complete = false;  // the server had nothing more to send
+    DWORD error = 0;        // of the read that failed
 };
 
+// One "download.attempt" line, whatever way the attempt ends.
+struct AttemptLog {
+    int n = 0;
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    template <typename... Extra>
+    void Write(const Extra&... extra) const {
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const double seconds = took.count();
+        const double kbs = seconds > 0 ? static_cast<double>(bytes) / 1024 / seconds : 0;
+        LogEvent("download.attempt", {{"n", n},
+                                      {"offset", offset},
+                                      {"bytes", bytes},
+                                      {"seconds", seconds},
+                                      {"speed_kbs", kbs},
+                                      extra...});
+    }
+};
+
+// A header's value as text; empty when absent or unreasonably long.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[kMaxHeaderChars];
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
+}
+
+// What lets a later request ask for the rest of this very file.
+std::wstring ValidatorOf(HINTERNET request) {
+    const std::wstring etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
+    return etag.empty() ? QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED) : etag;
+}
+
 // Reads the body chunk by chunk, exactly as WinHTTP offers it, into the writer.
-Transfer ReadBody(HINTERNET request, uint32_t contentLength, ChunkWriter& writer, HWND window) {
+Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, ChunkWriter& writer,
+                  DownloadSink& sink) {
     Transfer transfer;
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
+            transfer.error = GetLastError();
             return transfer;
         }
         if (available == 0) {
@@ -38,6 +103,7 @@ Transfer ReadBody(HINTERNET request, uint32_t contentLength, ChunkWriter& writer
         }
         DWORD read = 0;
         if (!WinHttpReadData(request, writer.Reserve(available), available, &read)) {
+            transfer.error = GetLastError();
             writer.Commit(0);
             return transfer;
         }
@@ -46,71 +112,206 @@ Transfer ReadBody(HINTERNET request, uint32_t contentLength, ChunkWriter& writer
 
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         const ProgressValues values =
-            ComputeProgress(contentLength, transfer.received, elapsed.count());
-        PostProgress(window, values.percent, FormatProgressText(values));
+            ComputeProgress(total, offset + transfer.received, transfer.received, elapsed.count());
+        sink.OnProgress(values.percent, FormatProgressText(values));
     }
 }
 
-bool RunAttempt(const std::wstring& path, const std::wstring& filePath, HWND window,
-                const Sha256Digest* expected) {
+void LogHttpFailure(const AttemptLog& log, DWORD status, DWORD error) {
+    if (error != 0) {
+        log.Write(LogField("end", "http-error"), LogField("status", status),
+                  LogField("error", ErrorWithText(error)));
+    } else {
+        log.Write(LogField("end", "http-error"), LogField("status", status));
+    }
+}
+
+// The record of a part this attempt may continue, when there is one.
+std::optional<ResumeRecord> UsableRecord(const Job& job) {
+    std::optional<ResumeRecord> record = LoadResumeRecord(job.partPath);
+    if (record && !RecordContinues(*record, job.path, job.sha256, PartLength(job.partPath))) {
+        record.reset();
+    }
+    return record;
+}
+
+// Sends the request, for the rest of the part when its record allows. The
+// record of what the answer's body is, or nothing when the attempt ends here.
+std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog& log,
+                                AttemptResult& result) {
+    const std::optional<ResumeRecord> resume = UsableRecord(job);
     RequestOptions options;
     options.timeouts = &kDownloadTimeouts;
-    PinnedRequest http;
-    if (!OpenPinnedRequest(path, options, http)) {
-        return false;
+    if (resume) {
+        options.extraHeaders = L"Range: bytes=" + std::to_wstring(resume->kept) +
+                               L"-\r\nIf-Range: " + resume->validator;
+        options.acceptPartial = true;
+        result.offset = result.kept = log.offset = resume->kept;
     }
-    DWORD contentLength = 0;
-    DWORD size = sizeof(contentLength);
-    WinHttpQueryHeaders(
-        http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-        WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &size, WINHTTP_NO_HEADER_INDEX);
+    if (!OpenPinnedRequest(job.path, options, http)) {
+        const DWORD error = GetLastError();
+        if (resume && http.status == kRangeNotSatisfiable) {
+            DiscardPart(job.partPath);
+            result.kept = 0;
+        }
+        LogHttpFailure(log, http.status, error);
+        return std::nullopt;
+    }
+    if (http.status == HTTP_STATUS_PARTIAL_CONTENT) {
+        const std::optional<ContentRange> range =
+            ParseContentRange(QueryHeaderText(http.request.get(), WINHTTP_QUERY_CONTENT_RANGE));
+        if (!resume || !range || !RangeContinues(*resume, *range)) {
+            DiscardPart(job.partPath);
+            result.kept = 0;
+            log.Write(LogField("end", "http-error"), LogField("status", http.status),
+                      LogField("reason", "range-mismatch"));
+            return std::nullopt;
+        }
+        return resume;
+    }
+    // The whole file: the server ignored the range, or the file changed.
+    ResumeRecord record{job.path, job.sha256, ValidatorOf(http.request.get()), 0, 0};
+    result.fileChanged = resume && record.validator != resume->validator;
+    result.offset = log.offset = 0;
+    record.total =
+        ParseContentLength(QueryHeaderText(http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH))
+            .value_or(0);
+    return record;
+}
 
-    const std::wstring partPath = filePath + L".part";
-    UniqueFileHandle file(CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return false;
+void Fail(const Job& job, PartFile& part, AttemptResult& result) {
+    part.file.reset();
+    DiscardPart(job.partPath);
+    result.kept = 0;
+}
+
+// After the transfer: a cut part is kept for the next attempt when it can be
+// continued, a whole one becomes the file once it is verified.
+void Conclude(const Job& job, ResumeRecord record, PartFile& part, const Transfer& transfer,
+              const AttemptLog& log, AttemptResult& result) {
+    const uint64_t kept = record.kept + transfer.received;
+    const bool whole = record.total > 0 ? kept == record.total : transfer.complete;
+    if (!whole) {
+        // Kept only once the bytes are on disk; without a validator and a
+        // length nothing could prove that a later answer continues this file.
+        if (record.total > 0 && !record.validator.empty() && kept < record.total &&
+            FlushFileBuffers(part.file.get())) {
+            record.kept = kept;
+            SaveResumeRecord(job.partPath, record);
+            result.kept = kept;
+        } else {
+            Fail(job, part, result);
+        }
+        const bool timedOut =
+            transfer.error == ERROR_WINHTTP_TIMEOUT || transfer.error == kSocketTimedOut;
+        const char* end = timedOut ? "timeout" : "cut";
+        if (transfer.error != 0) {
+            log.Write(LogField("end", end), LogField("received", kept),
+                      LogField("total", record.total),
+                      LogField("error", ErrorWithText(transfer.error)));
+        } else {
+            log.Write(LogField("end", end), LogField("received", kept),
+                      LogField("total", record.total));
+        }
+        return;
     }
-    Sha256Digest digest = {};
-    bool ok;
+    const Sha256Digest digest = part.hash.Finish();
+    if (job.expected && (!part.hash.ok() || digest != *job.expected)) {
+        Fail(job, part, result);
+        log.Write(LogField("end", "digest-mismatch"),
+                  LogField("expected", Sha256ToHex(*job.expected)),
+                  LogField("actual", Sha256ToHex(digest)));
+        return;
+    }
+    part.file.reset();
+    RemoveResumeRecord(job.partPath);
+    if (!MoveFileExW(job.partPath.c_str(), job.filePath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        Fail(job, part, result);
+        log.Write(LogField("end", "write-error"), LogField("error", ErrorWithText(error)));
+        return;
+    }
+    log.Write(LogField("end", "complete"));
+    result.done = true;
+}
+
+AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
+    AttemptResult result;
+    AttemptLog log{n};
+    PinnedRequest http;
+    const std::optional<ResumeRecord> record = Ask(job, http, log, result);
+    if (!record) {
+        return result;
+    }
+    PartFile part;
+    DWORD error = 0;
+    if (!OpenPart(job.partPath, record->kept, part, error)) {
+        Fail(job, part, result);
+        log.Write(LogField("end", "write-error"), LogField("error", ErrorWithText(error)));
+        return result;
+    }
+    ChunkWriter::Checkpoint checkpoint;
+    if (record->total > 0 && !record->validator.empty()) {
+        checkpoint = [partPath = job.partPath, saved = *record](uint64_t written) {
+            ResumeRecord now = saved;
+            now.kept += written;
+            SaveResumeRecord(partPath, now);
+        };
+    }
+    Transfer transfer;
+    bool wrote = false;
     {
-        ChunkWriter writer(file.get());
-        const Transfer transfer = ReadBody(http.request.get(), contentLength, writer, window);
-        ok = writer.Finish(digest);
-        // A cut-off transfer (dropped connection, receive time-out) must not
-        // pass for the package.
-        ok = ok && (contentLength == 0 ? transfer.complete : transfer.received == contentLength);
+        ChunkWriter writer(part.file.get(), part.hash, std::move(checkpoint));
+        transfer = ReadBody(http.request.get(), record->total, record->kept, writer, sink);
+        wrote = writer.Finish();
+        error = writer.error();
     }
-    ok = ok && (expected == nullptr || digest == *expected);
-    file.reset();
-    if (ok && MoveFileExW(partPath.c_str(), filePath.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return true;
+    log.bytes = transfer.received;
+    if (!wrote) {
+        Fail(job, part, result);
+        log.Write(LogField("end", "write-error"), LogField("error", ErrorWithText(error)));
+        return result;
     }
-    DeleteFileW(partPath.c_str());
-    return false;
+    Conclude(job, *record, part, transfer, log, result);
+    return result;
 }
 
 }  // namespace
 
-void PostProgress(HWND window, unsigned percent, std::wstring text) {
-    auto* owned = new std::wstring(std::move(text));
-    if (!PostMessageW(window, WM_APP_PROGRESS, percent, reinterpret_cast<LPARAM>(owned))) {
-        delete owned;
-    }
-}
-
-bool DownloadPackage(const std::wstring& url, const std::wstring& filePath, HWND window) {
-    const std::wstring path = RequestPathFromUrl(url);
+bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
+                     const std::wstring& filePath, DownloadSink& sink) {
+    Job job{RequestPathFromUrl(url), sha256, std::nullopt, filePath, filePath + L".part"};
     // A manifest without a well-formed digest is downloaded unchecked, as
     // older servers send none.
     Sha256Digest expected;
-    const bool check = ParseSha256Hex(UpdateInfo.manifest.sha256, expected);
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        if (RunAttempt(path, filePath, window, check ? &expected : nullptr)) {
-            return true;
+    if (ParseSha256Hex(sha256, expected)) {
+        job.expected = expected;
+    }
+    // An attempt adds something when the part ends up longer than it ever
+    // was in this run; a restart that only fetches again what was thrown
+    // away does not.
+    uint64_t best = 0;
+    int idle = 0;
+    int attempts = 0;
+    bool done = false;
+    while (!done && idle < kIdleAttemptsAllowed && attempts < kMaxAttempts) {
+        const AttemptResult attempt = RunAttempt(job, ++attempts, sink);
+        done = attempt.done;
+        if (done) {
+            break;
+        }
+        if (attempt.fileChanged) {
+            best = 0;
+        }
+        if (attempt.kept > std::max(best, attempt.offset)) {
+            best = attempt.kept;
+            idle = 0;
+        } else {
+            ++idle;
         }
         Sleep(kPauseAfterFailureMs);
     }
-    return false;
+    LogEvent("download", {{"result", done ? "ok" : "failed"}, {"attempts", attempts}});
+    return done;
 }

@@ -1,16 +1,17 @@
-// Downloads the release archive from the update server into a file, posting
-// WM_APP_PROGRESS to the window after every chunk.
+// Downloads the release archive from the update server into a file,
+// reporting progress to a sink after every chunk.
 #pragma once
-
-#include <windows.h>
 
 #include <string>
 
-// Up to three attempts, one second apart. The body goes to "<file>.part" and
-// becomes the file only when the whole of it arrived (as many bytes as the
-// server announced) and, when the manifest gave one, its SHA-256 matched;
-// a failed download leaves an earlier file as it was.
-bool DownloadPackage(const std::wstring& url, const std::wstring& filePath, HWND window);
+#include "download/download_sink.h"
 
-// Hands a progress text to the window; frees it when the window cannot take it.
-void PostProgress(HWND window, unsigned percent, std::wstring text);
+// The body goes to "<file>.part" and becomes the file only when the whole of
+// it arrived (as many bytes as the server announced) and, when `sha256` is
+// well-formed, its SHA-256 matched; a failed download leaves an earlier file
+// as it was. A cut transfer keeps its bytes, and the next attempt, or the
+// next run, asks only for the rest when the server can name the file's
+// version (ETag or Last-Modified). Attempts are a second apart; three in a
+// row that add nothing end the download, and a run makes at most 100.
+bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
+                     const std::wstring& filePath, DownloadSink& sink);

@@ -4,16 +4,16 @@
 
 #include "common/texts.h"
 
-ProgressValues ComputeProgress(uint64_t contentLength, uint64_t received, double elapsedSeconds) {
+ProgressValues ComputeProgress(uint64_t total, uint64_t kept, uint64_t transferred,
+                               double elapsedSeconds) {
     ProgressValues values;
     if (elapsedSeconds > 0) {
-        values.speed = static_cast<double>(received) / elapsedSeconds;
+        values.speed = static_cast<double>(transferred) / elapsedSeconds;
     }
-    if (contentLength != 0) {
-        const uint64_t percent = received * 100 / contentLength;
-        values.percent = static_cast<unsigned>(percent > 100 ? 100 : percent);
-        if (elapsedSeconds > 0 && values.speed > 0 && received < contentLength) {
-            values.remaining = static_cast<double>(contentLength - received) / values.speed;
+    if (total != 0) {
+        values.percent = kept >= total ? 100u : static_cast<unsigned>(kept * 100 / total);
+        if (elapsedSeconds > 0 && values.speed > 0 && kept < total) {
+            values.remaining = static_cast<double>(total - kept) / values.speed;
         }
     }
     return values;

@@ -3,29 +3,22 @@
 #include <climits>
 
 Sha256::Sha256() {
-    if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-        algorithm_ = nullptr;
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
         return;
     }
-    if (BCryptCreateHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) != 0) {
-        hash_ = nullptr;
-    }
-}
-
-Sha256::~Sha256() {
-    if (hash_ != nullptr) {
-        BCryptDestroyHash(hash_);
-    }
-    if (algorithm_ != nullptr) {
-        BCryptCloseAlgorithmProvider(algorithm_, 0);
+    algorithm_.reset(algorithm);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (BCryptCreateHash(algorithm_.get(), &hash, nullptr, 0, nullptr, 0, 0) == 0) {
+        hash_.reset(hash);
     }
 }
 
 void Sha256::Update(const void* data, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0 && hash_ != nullptr) {
+    while (size > 0 && hash_) {
         const ULONG part = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-        BCryptHashData(hash_, const_cast<PUCHAR>(bytes), part, 0);
+        BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), part, 0);
         bytes += part;
         size -= part;
     }
@@ -33,10 +26,20 @@ void Sha256::Update(const void* data, size_t size) {
 
 Sha256Digest Sha256::Finish() {
     Sha256Digest digest = {};
-    if (hash_ != nullptr) {
-        BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    if (hash_) {
+        BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
     }
     return digest;
+}
+
+std::string Sha256ToHex(const Sha256Digest& digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
 }
 
 bool ParseSha256Hex(const std::wstring& text, Sha256Digest& digest) {

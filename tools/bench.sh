@@ -7,7 +7,9 @@
 #      check alone;
 #   2. the download: DownloadPackage against a bare WinHTTP loop and curl,
 #      64 and 256 MiB (tools/bench_download.sh);
-#   3. the size of the product executable.
+#   3. resuming: 32 MiB at 1 MB/s, dropped every 5 MiB and not
+#      (tools/bench_resume.sh);
+#   4. the size of the product executable.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/tests"
@@ -46,6 +48,10 @@ echo "== Manifest check alone (FetchManifest over TLS, 15 rounds)"
 echo
 echo "== Download"
 "$root/tools/bench_download.sh" 64 256 | tail -n +1 | grep -v '^Installing'
+
+echo
+echo "== Resume: 32 MiB at 1 MB/s, dropped every 5 MiB and not"
+"$root/tools/bench_resume.sh" 32 5 1000000 | grep -v '^Installing'
 
 echo
 echo "== Product executable"

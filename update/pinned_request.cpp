@@ -71,12 +71,14 @@ bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options,
     DWORD statusSize = sizeof(status);
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                             WINHTTP_NO_HEADER_INDEX) ||
-        (status != HTTP_STATUS_OK &&
-         !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT))) {
+                             WINHTTP_NO_HEADER_INDEX)) {
         return false;
     }
     out.status = status;
+    if (status != HTTP_STATUS_OK &&
+        !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT)) {
+        return false;
+    }
     out.session = std::move(session);
     out.connection = std::move(connection);
     out.request = std::move(request);

@@ -40,5 +40,6 @@ bool CheckServerKeyPin(HINTERNET request);
 
 // Sends the GET and accepts the response. On success `out` holds the three
 // open handles and the status, ready for the body to be read; on failure
-// whatever was opened has been closed again.
+// whatever was opened has been closed again, and the status stays in `out`
+// when one was read (a range the server cannot serve is 416).
 bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options, PinnedRequest& out);

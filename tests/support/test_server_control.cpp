@@ -57,6 +57,9 @@ std::string ToJson(const ServerResponse& r) {
     if (r.stallAfter >= 0) {
         json << ", \"stall_after\": " << r.stallAfter;
     }
+    json << ", \"ignore_range\": " << (r.ignoreRange ? "true" : "false") << ", \"rate\": " << r.rate
+         << ", \"declared_length\": " << r.declaredLength
+         << (r.validator ? "" : ", \"etag\": \"\"");
     json << "}";
     return json.str();
 }
@@ -88,13 +91,15 @@ std::vector<ReceivedRequest> ReceivedRequests() {
     ReceivedRequest current;
     while (std::getline(log, line)) {
         if (line.rfind("REQUEST ", 0) == 0) {
-            current = {line.substr(8), {}, 0};
+            current = {line.substr(8), {}, 0, 0};
         } else if (line.rfind("HEADER ", 0) == 0) {
             current.headers.push_back(line.substr(7));
         } else if (line.rfind("BODY ", 0) == 0) {
             current.bodyBytes = std::stoll(line.substr(5));
         } else if (line == "END") {
             requests.push_back(current);
+        } else if (line.rfind("SENT ", 0) == 0 && !requests.empty()) {
+            requests.back().sent = std::stoll(line.substr(5));
         }
     }
     return requests;

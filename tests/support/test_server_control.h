@@ -10,14 +10,18 @@ namespace testing_support {
 struct ServerResponse {
     std::string cert = "pinned-valid";  // pinned-expired, pinned-otherhost, other-valid
     int status = 200;
-    std::string body;
+    std::string body{};
     long long bodyPattern = -1;  // serve this many bytes of PatternBytes instead of body
-    std::string bodyFile;        // or serve a file (a path on the server's side)
+    std::string bodyFile{};      // or serve a file (a path on the server's side)
     bool contentLength = true;
     int delayMs = 0;
     long long dropAfter = -1;
     long long stallAfter = -1;
     int stallMs = 0;
+    bool validator = true;          // an ETag derived from the body
+    bool ignoreRange = false;       // answer a range request with the whole body
+    long long declaredLength = -1;  // a Content-Length other than the body's
+    long long rate = 0;             // bytes per second; 0: as fast as it goes
 };
 
 // The i-th connection from now gets responses[min(i, last)]. Clears the log
@@ -28,6 +32,7 @@ struct ReceivedRequest {
     std::string requestLine;
     std::vector<std::string> headers;
     long long bodyBytes = 0;
+    long long sent = 0;  // body bytes of the answer
 };
 std::vector<ReceivedRequest> ReceivedRequests();
 

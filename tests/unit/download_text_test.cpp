@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "download/length_headers.h"
 #include "download/progress.h"
+#include "download/resume_record.h"
 #include "download/url_path.h"
 
 namespace {
@@ -25,32 +27,58 @@ TEST(RequestPathFromUrl, TakesThePathFromTheFirstSlashAfterTheScheme) {
 
 struct ProgressCase {
     uint64_t length;
-    uint64_t received;
+    uint64_t kept;
+    uint64_t transferred;
     double elapsed;
     const wchar_t* text;
 };
 
 TEST(FormatProgressText, WritesPercentSpeedAndRemainingTime) {
     const ProgressCase cases[] = {
-        {2097152, 524288, 2.0, L"25%   سرعت دانلود: 256 KB/s   زمان باقی مانده: 6 ثانیه"},
-        {2097152, 16384, 0.0, L"0%   سرعت دانلود: 0 KB/s   زمان باقی مانده: 0 ثانیه"},
-        {0, 300000, 1.5, L"0%   سرعت دانلود: 195 KB/s   زمان باقی مانده: 0 ثانیه"},
-        {1000, 1000, 0.5, L"100%   سرعت دانلود: 1 KB/s   زمان باقی مانده: 0 ثانیه"},
-        {4294967295u, 1, 1000.0,
+        {2097152, 524288, 524288, 2.0, L"25%   سرعت دانلود: 256 KB/s   زمان باقی مانده: 6 ثانیه"},
+        {2097152, 16384, 16384, 0.0, L"0%   سرعت دانلود: 0 KB/s   زمان باقی مانده: 0 ثانیه"},
+        {0, 300000, 300000, 1.5, L"0%   سرعت دانلود: 195 KB/s   زمان باقی مانده: 0 ثانیه"},
+        {1000, 1000, 1000, 0.5, L"100%   سرعت دانلود: 1 KB/s   زمان باقی مانده: 0 ثانیه"},
+        {4294967295u, 1, 1, 1000.0,
          L"0%   سرعت دانلود: 0 KB/s   زمان باقی مانده: 4294967294000 ثانیه"},
-        {4294967295u, 4294967295u, 1.0,
+        {4294967295u, 4294967295u, 4294967295u, 1.0,
          L"100%   سرعت دانلود: 4194303 KB/s   زمان باقی مانده: 0 ثانیه"},
+        // Resumed at 60 %: the part counts toward the percentage, not the speed.
+        {1000000, 700000, 102400, 1.0, L"70%   سرعت دانلود: 100 KB/s   زمان باقی مانده: 2 ثانیه"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case #" << (&c - cases));
-        EXPECT_EQ(FormatProgressText(ComputeProgress(c.length, c.received, c.elapsed)), c.text);
+        EXPECT_EQ(FormatProgressText(ComputeProgress(c.length, c.kept, c.transferred, c.elapsed)),
+                  c.text);
     }
 }
 
 TEST(ComputeProgress, FormsThePercentageIn64Bits) {
-    EXPECT_EQ(ComputeProgress(4000000000u, 3999999999u, 1).percent, 99u);
-    EXPECT_EQ(ComputeProgress(100, 150, 1).percent, 100u) << "never more than the whole";
-    EXPECT_EQ(ComputeProgress(100, 150, 1).remaining, 0.0);
+    EXPECT_EQ(ComputeProgress(4000000000u, 3999999999u, 1, 1).percent, 99u);
+    EXPECT_EQ(ComputeProgress(100, 150, 150, 1).percent, 100u) << "never more than the whole";
+    EXPECT_EQ(ComputeProgress(100, 150, 150, 1).remaining, 0.0);
+}
+
+TEST(LengthHeaders, ReadsSixtyFourBitsOrNothing) {
+    EXPECT_EQ(ParseContentLength(L"18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(ParseContentRange(L"bytes 1-4999999999/5000000000")->total, 5000000000u);
+    for (const wchar_t* bad : {L"18446744073709551616", L"", L"12a", L"-1", L"bytes */1000",
+                               L"bytes 5-4/10", L"bytes 0-10/10", L"bytes 1-2/3 "}) {
+        EXPECT_FALSE(ParseContentLength(bad) || ParseContentRange(bad))
+            << testing::PrintToString(bad);
+    }
+}
+
+TEST(ResumeRecord, ContinuesOnlyTheSameFile) {
+    const auto record = ParseResumeRecord(FormatResumeRecord({L"/z?v=2", L"", L"\"6\"", 10, 4}));
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(RecordContinues(*record, L"/z?v=2", L"", 4));
+    EXPECT_FALSE(RecordContinues(*record, L"/z?v=3", L"", 4)) << "another path";
+    EXPECT_FALSE(RecordContinues(*record, L"/z?v=2", L"ab", 4)) << "another digest";
+    EXPECT_FALSE(RecordContinues(*record, L"/z?v=2", L"", 3)) << "a part cut short";
+    EXPECT_TRUE(RangeContinues(*record, {4, 9, 10}));
+    EXPECT_FALSE(RangeContinues(*record, {4, 10, 11}) || RangeContinues(*record, {0, 9, 10}));
+    EXPECT_FALSE(ParseResumeRecord("path=/\nvalidator=\ntotal=9\nkept=1\n")) << "no validator";
 }
 
 }  // namespace

@@ -1,169 +1,231 @@
-// DownloadPackage against the real test server over real TLS, reporting to a
-// real window.
+// DownloadPackage against the real test server over real TLS, with the files
+// and the log it leaves behind; and the real updater continuing a download
+// in its next run.
 #include <gtest/gtest.h>
 
-#include "app/app_messages.h"
+#include "app/main_window.h"
 #include "download/download_package.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
-#include "update/update_info.h"
+#include "support/updater_driver.h"
 
 using namespace testing_support;
 
 namespace {
 
-struct Progress {
-    unsigned percent;
-    std::wstring text;
-};
-std::vector<Progress> g_progress;
-
-LRESULT CALLBACK CollectProgress(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_APP_PROGRESS) {
-        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
-        g_progress.push_back({static_cast<unsigned>(wParam), *text});
-        return 0;
+struct CollectedProgress final : DownloadSink {
+    void OnProgress(unsigned percent, std::wstring text) override {
+        reports.emplace_back(percent, std::move(text));
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    std::vector<std::pair<unsigned, std::wstring>> reports;
+};
+
+std::string RangeAsked(const ReceivedRequest& request) {
+    for (const auto& header : request.headers) {
+        if (header.rfind("Range: ", 0) == 0) {
+            return header.substr(7);
+        }
+    }
+    return "";
+}
+
+testing::AssertionResult Logged(const std::string& text) {
+    const std::string log = ReadBytes(L"zel_updater.log");
+    if (log.find(text) != std::string::npos) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "no " << text << " in the log:\n" << log;
+}
+
+unsigned long SpeedKbs(const std::wstring& text) {
+    return std::stoul(text.substr(text.find(L": ") + 2));
 }
 
 class Download : public testing::Test {
   protected:
-    void SetUp() override {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = CollectProgress;
-        windowClass.lpszClassName = L"ZelDownloadTest";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, L"ZelDownloadTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr);
-        g_progress.clear();
-        UpdateInfo = {};
-    }
-    void TearDown() override { DestroyWindow(window_); }
-
-    // Runs the download and then delivers what it posted.
-    bool Run(const std::wstring& file = L"zel.zip") {
+    bool Run(const std::wstring& sha256, const std::wstring& file = L"zel.zip") {
+        progress_.reports.clear();
         const ULONGLONG start = GetTickCount64();
-        const bool result =
-            DownloadPackage(L"https://elsewhere.example/releases/zel.zip?v=2", file, window_);
+        const bool result = DownloadPackage(L"https://elsewhere.example/releases/zel.zip?v=2",
+                                            sha256, file, progress_);
         elapsedMs_ = GetTickCount64() - start;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
         return result;
     }
+    bool Run(const std::string& body) { return Run(Narrow2Wide(Sha256Hex(body))); }
 
     ScratchFolder scratch_;
-    HWND window_ = nullptr;
+    CollectedProgress progress_;
     ULONGLONG elapsedMs_ = 0;
 };
 
-TEST_F(Download, RequestsThePathOfTheUrlFromTheUpdateServer) {
-    ServerResponse response;
-    response.body = "zip";
-    SetServerScenario({response});
-    ASSERT_TRUE(Run());
-    const auto requests = ReceivedRequests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].requestLine, "GET /releases/zel.zip?v=2 HTTP/1.1");
-    EXPECT_EQ(ReadBytes(L"zel.zip"), "zip");
-}
-
-TEST_F(Download, AnEmptyBodyGivesAnEmptyFileAndNoProgress) {
-    SetServerScenario({ServerResponse{}});
-    ASSERT_TRUE(Run());
-    EXPECT_TRUE(Exists(L"zel.zip"));
-    EXPECT_EQ(ReadBytes(L"zel.zip"), "");
-    EXPECT_TRUE(g_progress.empty());
-}
-
-TEST_F(Download, ReportsEveryChunkAndVerifiesTheDigest) {
-    const std::string body = PatternBytes(3 * 1024 * 1024 + 17);
-    for (const bool withLength : {true, false}) {
-        SCOPED_TRACE(withLength ? "with a length" : "without a length");
-        g_progress.clear();
-        ServerResponse response;
-        response.bodyPattern = static_cast<long long>(body.size());
-        response.contentLength = withLength;
-        SetServerScenario({response});
-        UpdateInfo.manifest.sha256 = Narrow2Wide(Sha256Hex(body));
-        ASSERT_TRUE(Run());
-        EXPECT_TRUE(ReadBytes(L"zel.zip") == body);
-        EXPECT_FALSE(Exists(L"zel.zip.part"));
-        ASSERT_GT(g_progress.size(), 10u);
-        for (const auto& p : g_progress) {
-            EXPECT_EQ(p.text.substr(0, p.text.find(L'%')), std::to_wstring(p.percent));
-            if (!withLength) {
-                EXPECT_EQ(p.percent, 0u);
-                EXPECT_EQ(p.text.substr(p.text.rfind(L": ")), L": 0 ثانیه");
-            }
+TEST_F(Download, ReportsEveryChunkOfTheWholeFile) {
+    const long long size = 3 * 1024 * 1024 + 17;
+    const struct {
+        const char* name;
+        std::vector<ServerResponse> responses;
+        long long size;
+    } cases[] = {
+        {"with a length", {{.bodyPattern = size}}, size},
+        {"without a length", {{.bodyPattern = size, .contentLength = false}}, size},
+        {"an empty body", {{.bodyPattern = 0}}, 0},
+        {"resumed at 60 %, the rest at 1024 KB/s",
+         {{.bodyPattern = 3000000, .dropAfter = 1800000},
+          {.bodyPattern = 3000000, .rate = 1024 * 1024}},
+         3000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetServerScenario(c.responses);
+        ASSERT_TRUE(Run(PatternBytes(c.size)));
+        EXPECT_TRUE(ReadBytes(L"zel.zip") == PatternBytes(c.size));
+        EXPECT_EQ(ReceivedRequests().at(0).requestLine, "GET /releases/zel.zip?v=2 HTTP/1.1");
+        const auto& reports = progress_.reports;
+        ASSERT_EQ(reports.size() > 10, c.size > 0) << "every chunk";
+        for (size_t i = 0; i < reports.size(); ++i) {
+            const auto& [percent, text] = reports[i];
+            EXPECT_EQ(text.substr(0, text.find(L'%')), std::to_wstring(percent));
+            EXPECT_GE(percent, i > 0 ? reports[i - 1].first : 0u) << "never back";
+            EXPECT_TRUE(c.responses[0].contentLength ||
+                        (percent == 0 && text.ends_with(L": 0 ثانیه")));
         }
-        const std::wstring& last = g_progress.back().text;
-        EXPECT_EQ(g_progress.back().percent, withLength ? 100u : 0u);
-        EXPECT_EQ(last.substr(last.rfind(L": ")), L": 0 ثانیه");
-        EXPECT_EQ(last.find(L"دانلود: 0 KB/s"), std::wstring::npos) << "a running speed";
+        if (c.size > 0) {
+            const std::wstring& last = reports.back().second;
+            EXPECT_EQ(reports.back().first, c.responses[0].contentLength ? 100u : 0u);
+            EXPECT_TRUE(last.ends_with(L": 0 ثانیه"));
+            EXPECT_NE(SpeedKbs(last), 0u) << "a running speed";
+            // Counting the part's bytes as well would show about 2600.
+            EXPECT_LT(SpeedKbs(last), c.responses.size() > 1 ? 1536u : ~0u);
+        }
     }
 }
 
-TEST_F(Download, RetriesThreeTimesWithoutTouchingTheFile) {
-    struct Case {
+TEST_F(Download, ACutTransferContinuesWhereItStopped) {
+    const std::string a(100000, 'a'), b(100000, 'b');
+    const struct {
+        const char* name;
+        std::vector<ServerResponse> responses;
+        std::string result;
+        std::vector<std::string> ranges;  // asked for by each request
+        const char* logged;
+        bool corruptPart = false;  // a first download that fails leaves a damaged part
+    } cases[] = {
+        {"a drop at every 20 %",
+         {{.bodyPattern = 2000000, .dropAfter = 400000}},
+         PatternBytes(2000000),
+         {"", "bytes=400000-", "bytes=800000-", "bytes=1200000-", "bytes=1600000-"},
+         "end=cut received=400000 total=2000000"},
+        {"the file changed",
+         {{.body = a, .dropAfter = 50000}, {.body = b}},
+         b,
+         {"", "bytes=50000-"},
+         "n=2 offset=0"},
+        {"a server that ignores ranges",
+         {{.bodyPattern = 400000, .dropAfter = 200000},
+          {.bodyPattern = 400000, .ignoreRange = true}},
+         PatternBytes(400000),
+         {"", "bytes=200000-"},
+         "end=complete"},
+        {"stalled past the receive time-out",
+         {{.bodyPattern = 400000, .stallAfter = 200000, .stallMs = 36000}, {.bodyPattern = 400000}},
+         PatternBytes(400000),
+         {"", "bytes=200000-"},
+         "end=timeout received=200000 total=400000"},
+        {"a part damaged on disk",
+         {{.bodyPattern = 400000, .dropAfter = 200000}, {.status = 404}},
+         PatternBytes(400000),
+         {"bytes=200000-", ""},
+         "end=digest-mismatch expected=",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetServerScenario(c.responses);
+        if (c.corruptPart) {
+            ASSERT_FALSE(Run(c.result));
+            std::string part = ReadBytes(L"zel.zip.part");
+            part.at(1000) ^= 0x5A;
+            WriteBytes(L"zel.zip.part", part);
+            SetServerScenario({{.bodyPattern = 400000}});
+        }
+        ASSERT_TRUE(Run(c.result));
+        EXPECT_TRUE(ReadBytes(L"zel.zip") == c.result);
+        EXPECT_FALSE(Exists(L"zel.zip.part") || Exists(L"zel.zip.part.resume"));
+        const auto requests = ReceivedRequests();
+        ASSERT_EQ(requests.size(), c.ranges.size());
+        long long sent = 0;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            EXPECT_EQ(RangeAsked(requests[i]), c.ranges[i]);
+            sent += requests[i].sent;
+        }
+        const size_t percentAtMost = c.ranges.size() > 2 ? 105 : 200;
+        EXPECT_LE(static_cast<size_t>(sent), c.result.size() * percentAtMost / 100);
+        EXPECT_TRUE(Logged(c.logged));
+    }
+}
+
+TEST_F(Download, FailsAfterThreeAttemptsThatAddNothing) {
+    const ServerResponse whole{.bodyPattern = 400000};
+    const struct {
         const char* name;
         ServerResponse response;
-        const wchar_t* file;
-        bool wrongDigest;
-    };
-    ServerResponse notFound;
-    notFound.status = 404;
-    notFound.body = "missing";
-    ServerResponse otherKey;
-    otherKey.cert = "other-valid";
-    otherKey.body = "intruder";
-    ServerResponse good;
-    good.bodyPattern = 400000;
-    ServerResponse dropped = good;
-    dropped.dropAfter = 200000;
-    const Case cases[] = {
-        {"404", notFound, L"zel.zip", false},
-        {"wrong server key", otherKey, L"zel.zip", false},
-        {"file cannot be created", good, L"no-such-folder\\zel.zip", false},
-        {"dropped half-way", dropped, L"zel.zip", false},
-        {"digest does not match", good, L"zel.zip", true},
+        const char* logged;
+        std::wstring sha256 = L"";
+        const wchar_t* file = L"zel.zip";
+    } cases[] = {
+        {"404", {.status = 404}, "end=http-error status=404"},
+        {"wrong server key", {.cert = "other-valid"}, "end=http-error"},
+        {"no folder for the file", whole, "end=write-error error=\"3 ", L"", L"none\\zel.zip"},
+        {"no validator", {.bodyPattern = 4000, .dropAfter = 2000, .validator = false}, "end=cut"},
+        {"digest does not match", whole, "digest-mismatch expected=aaaa", std::wstring(64, L'A')},
+        {"a length above 4 GiB",
+         {.bodyPattern = 1000, .validator = false, .declaredLength = 5000000000},
+         "end=cut received=1000 total=5000000000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteBytes(L"zel.zip", "the earlier archive");
+        DeleteFileW(L"zel_updater.log");
         SetServerScenario({c.response});
-        UpdateInfo.manifest.sha256 = c.wrongDigest ? std::wstring(64, L'A') : L"";
-        EXPECT_FALSE(Run(c.file));
+        EXPECT_FALSE(Run(c.sha256, c.file));
         EXPECT_EQ(ReceivedRequests().size(), 3u);
         EXPECT_GE(elapsedMs_, 2900u) << "three pauses of a second";
         EXPECT_EQ(ReadBytes(L"zel.zip"), "the earlier archive");
         EXPECT_FALSE(Exists(L"zel.zip.part"));
+        EXPECT_TRUE(Logged(c.logged));
+        EXPECT_TRUE(Logged("download result=failed attempts=3"));
     }
 }
 
-TEST_F(Download, ACutOffTransferIsRetried) {
-    ServerResponse good;
-    good.bodyPattern = 400000;
-    ServerResponse dropped = good;
-    dropped.dropAfter = 200000;
-    ServerResponse stalled = good;
-    stalled.stallAfter = 200000;
-    stalled.stallMs = 36000;
-    for (const auto& first : {dropped, stalled}) {
-        SCOPED_TRACE(first.stallMs ? "stalled past the receive time-out" : "dropped");
-        SetServerScenario({first, good});
-        ASSERT_TRUE(Run());
-        EXPECT_EQ(ReceivedRequests().size(), 2u);
-        EXPECT_TRUE(ReadBytes(L"zel.zip") == PatternBytes(400000));
+TEST(DownloadAcrossRuns, TheUpdaterKilledHalfWayContinuesInItsNextRun) {
+    ScratchFolder scratch;
+    InstallApp(scratch.path(), L"v1.2.3.4");
+    const std::string archive = ReadBytes(BinFolder() + L"\\archives\\good.zip");
+    ServerResponse manifest, package;
+    manifest.body = R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "sha256": ")" +
+                    Sha256Hex(archive) + "\"}";
+    package.bodyFile = UnixPath(BinFolder() + L"\\archives\\good.zip");
+    for (const long long rate : {static_cast<long long>(archive.size() / 3), 0LL}) {
+        package.rate = rate;
+        SetServerScenario({manifest, package});
+        UpdaterRun run(BinFolder() + L"\\zel_updater_test.exe", scratch.path());
+        ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
+        run.Click(kStartButtonId);
+        const ULONGLONG deadline = GetTickCount64() + 15000;
+        while (rate > 0 && !Exists(scratch / L"zel.zip.part.resume") &&
+               GetTickCount64() < deadline) {
+            Sleep(20);
+        }
+        EXPECT_EQ(run.WaitForExit(rate > 0 ? 0 : 30000), rate > 0 ? STILL_ACTIVE : 0u);
     }
-}
-
-TEST_F(Download, ATextTheWindowCannotTakeIsFreedBySender) {
-    DestroyWindow(window_);
-    PostProgress(window_, 5, L"lost");
-    SUCCEED() << "posting to a destroyed window neither crashes nor leaks";
+    const auto requests = ReceivedRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string range = RangeAsked(requests[1]);
+    const long long resumedAt = range.size() > 6 ? std::stoll(range.substr(6)) : 0;
+    EXPECT_GT(resumedAt, 0) << range;
+    EXPECT_EQ(requests[1].sent, static_cast<long long>(archive.size()) - resumedAt);
+    EXPECT_TRUE(Logged("download result=ok attempts=1"));
+    EXPECT_TRUE(Exists(scratch / L"ZEL\\data\\config.ini")) << "installed";
+    KillStrayApps();
 }
 
 }  // namespace

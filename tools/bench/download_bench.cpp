@@ -60,7 +60,8 @@ unsigned long long RunPackage() {
     const DWORD mainThread = GetCurrentThreadId();
     bool ok = false;
     std::thread worker([&] {
-        ok = DownloadPackage(L"https://bench/package.zip", L"zel.zip", window);
+        PostedProgress progress(window);
+        ok = DownloadPackage(L"https://bench/package.zip", L"", L"zel.zip", progress);
         PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
     });
     MSG message;
