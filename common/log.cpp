@@ -126,16 +126,26 @@ void LogEvent(const char* event, std::initializer_list<LogField> fields) {
         }
         line += "\r\n";
         RotateIfLarge();
-        // Opened for each line: appends from several processes land whole,
-        // and a rotation by another run is seen at once.
-        UniqueFileHandle file(CreateFileW(kLogFile, FILE_APPEND_DATA,
+        // Opened for each line, so that a rotation by another run is seen at
+        // once. An append-only handle writes each line whole at the end; the
+        // lock, on a byte far past any real data so readers are never held
+        // up, keeps two runs from appending at once where the platform
+        // emulates appends (Wine loses lines without it).
+        UniqueFileHandle file(CreateFileW(kLogFile, FILE_APPEND_DATA | GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             return;
         }
+        OVERLAPPED lockRange = {};
+        lockRange.OffsetHigh = 0x7FFFFFFF;
+        const bool locked =
+            LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
         DWORD written = 0;
         WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        if (locked) {
+            UnlockFileEx(file.get(), 0, 1, 0, &lockRange);
+        }
     } catch (...) {
         // Out of memory while formatting: the line is lost, the run goes on.
     }
