@@ -15,12 +15,22 @@
 #include "download/url_path.h"
 #include "update/pinned_request.h"
 
+// A transfer that goes silent this long fails its attempt, and a failed
+// attempt is followed by this pause. The test build waits less, so that its
+// stalled and failing servers do not hold the suite up.
+#ifndef ZEL_DOWNLOAD_RECEIVE_TIMEOUT_MS
+#define ZEL_DOWNLOAD_RECEIVE_TIMEOUT_MS 30000
+#endif
+#ifndef ZEL_DOWNLOAD_RETRY_PAUSE_MS
+#define ZEL_DOWNLOAD_RETRY_PAUSE_MS 1000
+#endif
+
 namespace {
 
 constexpr int kIdleAttemptsAllowed = 3;
 constexpr int kMaxAttempts = 100;
-constexpr DWORD kPauseAfterFailureMs = 1000;
-constexpr HttpTimeouts kDownloadTimeouts = {5000, 5000, 30000, 30000};
+constexpr DWORD kPauseAfterFailureMs = ZEL_DOWNLOAD_RETRY_PAUSE_MS;
+constexpr HttpTimeouts kDownloadTimeouts = {5000, 5000, 30000, ZEL_DOWNLOAD_RECEIVE_TIMEOUT_MS};
 constexpr DWORD kMaxHeaderChars = 2048;
 constexpr DWORD kRangeNotSatisfiable = 416;
 // Wine ends a read past the receive time-out with the socket's WSAETIMEDOUT
