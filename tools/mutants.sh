@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Puts deliberate faults into the product, one at a time, and runs the tests
+# that should notice each: every fault must make at least one test fail. Run
+# it before and after reworking the tests, so that no fault-catching power is
+# lost unnoticed. It works on a copy of the committed tree (build/mutants).
+#   tools/mutants.sh [NAME-REGEX]
+# Prints "caught" or "MISSED" per fault and ends non-zero when one is missed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work="$root/build/mutants"
+only=${1:-.}
+
+if [ ! -d "$work" ]; then
+    git -C "$root" worktree add --detach "$work" HEAD >/dev/null
+fi
+git -C "$work" checkout -q --detach "$(git -C "$root" rev-parse HEAD)"
+git -C "$work" checkout -q -- .
+# Its own test-server port, so that it can run beside the suite.
+cmake --preset tests -S "$work" -B "$work/build/tests" -DZEL_TEST_SERVER_PORT=28810 >/dev/null
+
+missed=0
+# mutant NAME FILE SED-EXPRESSION TESTS-REGEX
+mutant() {
+    local name=$1 file=$2 expression=$3 tests=$4
+    [[ "$name" =~ $only ]] || return 0
+    sed -i "$expression" "$work/$file"
+    if git -C "$work" diff --quiet -- "$file"; then
+        echo "$name: the fault could not be placed in $file (the code changed?)"
+        missed=1
+        return 0
+    fi
+    if ! cmake --build "$work/build/tests" >/dev/null 2>&1; then
+        echo "$name: caught (does not build)"
+    elif "$work/tools/test.sh" -E demo_headless -R "$tests" >"$work/build/$name.log" 2>&1; then
+        echo "$name: MISSED by $tests"
+        missed=1
+    else
+        echo "$name: caught by $(grep -o '[0-9]* - [^ ]*' "$work/build/$name.log" |
+            sed 's/^[0-9]* - //' | tr '\n' ' ')"
+    fi
+    git -C "$work" checkout -q -- "$file"
+}
+
+mutant version-order update/version_quad.cpp \
+    's/return server.part\[i\] > installed.part\[i\];/return server.part[i] < installed.part[i];/' \
+    'IsNewerVersion|OfficeScenarios'
+mutant any-key update/pinned_request.cpp \
+    's/return std::memcmp(digest, ServerKeyPin, sizeof(digest)) == 0;/return true;/' \
+    'FetchManifest|CheckForUpdate|Download|OfficeScenarios'
+mutant cut-download-kept download/download_package.cpp \
+    's/const bool whole = record.total > 0 ? kept == record.total : transfer.complete;/const bool whole = true;/' \
+    'Download'
+mutant digest-ignored download/download_package.cpp \
+    's/if (job.expected \&\& (!part.hash.ok() || digest != \*job.expected)) {/if (false) {/' \
+    'Download'
+mutant no-resume-validator download/download_package.cpp \
+    's/L"-\\r\\nIf-Range: " + resume->validator/L"-"/' \
+    'Download'
+mutant progress-figure download/progress.cpp \
+    's/kept \* 100 \/ total/kept * 10 \/ total/' \
+    'Progress|Download|StatusLine'
+mutant lost-backup install/package_install.cpp \
+    's/hadInstallation \&\& !MoveFolderPatiently(kInstallFolder, kBackupFolder)/hadInstallation \&\& !RemoveFolderTree(kInstallFolder)/' \
+    'Installation|OfficeScenarios'
+mutant missed-restore install/package_install.cpp \
+    's/        MoveFolderPatiently(kBackupFolder, kInstallFolder);/        ;/' \
+    'Installation|OfficeScenarios'
+mutant stale-update-kept install/package_install.cpp \
+    's/if (!ClearFolderAway(kStagingFolder)) {/if (false) {/' \
+    'Installation'
+mutant unpack-after-close install/package_install.cpp \
+    's/    if (!UnpackIntoStaging()) {/    CloseOfficeApplication();\n    if (!UnpackIntoStaging()) {/' \
+    'Installation|OfficeScenarios'
+mutant followed-link install/folders.cpp \
+    '0,/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/s//if (false) {/' \
+    'Link'
+mutant any-office install/app_processes.cpp \
+    's/if (IsOfficeApplication(image, folders)) {/if (image.ends_with(L"zel_acc.exe")) {/' \
+    'ProcessControl|Installation'
+mutant no-lock install/office_lock.cpp \
+    's/const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;/const bool busy = false;/' \
+    'OfficeScenarios'
+mutant wrong-exit-code install/app_processes.cpp \
+    's/ExitProcess(0);/ExitProcess(1);/' \
+    'OfficeScenarios|Installation'
+mutant missing-claim app/workers.cpp \
+    's/if (!Claim(kInstalling)) {/if (false) {/' \
+    'OfficeScenarios'
+mutant log-never-rotated common/log.cpp \
+    's/if (size > kLogRotateBytes) {/if (false) {/' \
+    'Log'
+
+cmake --build "$work/build/tests" >/dev/null 2>&1 || true
+exit "$missed"
