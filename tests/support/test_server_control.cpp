@@ -57,7 +57,7 @@ std::string ToJson(const ServerResponse& r) {
     if (r.stallAfter >= 0) {
         json << ", \"stall_after\": " << r.stallAfter;
     }
-    json << "}";
+    json << (r.more.empty() ? "" : ", ") << r.more << "}";
     return json.str();
 }
 
@@ -98,6 +98,10 @@ std::vector<ReceivedRequest> ReceivedRequests() {
         }
     }
     return requests;
+}
+
+std::string ProxyLog() {
+    return ReadBytes(BinFolder() + L"\\..\\proxy-state\\proxy.log");
 }
 
 std::string PatternBytes(size_t size) {

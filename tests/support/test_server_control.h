@@ -18,6 +18,7 @@ struct ServerResponse {
     long long dropAfter = -1;
     long long stallAfter = -1;
     int stallMs = 0;
+    std::string more;  // further JSON members, as test_server.py documents them
 };
 
 // The i-th connection from now gets responses[min(i, last)]. Clears the log
@@ -30,6 +31,13 @@ struct ReceivedRequest {
     long long bodyBytes = 0;
 };
 std::vector<ReceivedRequest> ReceivedRequests();
+
+// The test proxies and the redirect target (test_proxy.py), by role 0-4, and
+// what they logged.
+inline int ProxyPort(int role) {
+    return ZEL_TEST_PROXY_PORT + role;
+}
+std::string ProxyLog();
 
 // The bytes the server sends for bodyPattern = size.
 std::string PatternBytes(size_t size);
