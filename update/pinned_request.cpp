@@ -1,5 +1,6 @@
 #include "update/pinned_request.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "common/log.h"
@@ -47,11 +48,75 @@ bool Is(const char* failure, const char* name) {
     return failure != nullptr && std::strcmp(failure, name) == 0;
 }
 
-// Called on the requesting thread, as the request is synchronous.
+// Sending and waiting for the response headers. Under a deadline it runs on
+// its own thread: Wine goes on reading dripped headers after the watchdog has
+// closed the request, so the caller stops waiting at the deadline and leaves
+// the thread to finish alone. Whichever of the two lets go last frees it.
+struct SendJob {
+    HINTERNET request;
+    std::wstring headers;
+    std::atomic<ULONGLONG> connected{0};
+    DWORD error = ERROR_SUCCESS;
+    std::atomic<int> holders{1};
+
+    void Release() {
+        if (--holders == 0) {
+            delete this;
+        }
+    }
+};
+
+DWORD WINAPI RunSend(void* parameter) {
+    auto* job = static_cast<SendJob*>(parameter);
+    const wchar_t* headers =
+        job->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : job->headers.c_str();
+    if (!WinHttpSendRequest(job->request, headers, static_cast<DWORD>(job->headers.size()),
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(job->request, nullptr)) {
+        job->error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WINHTTP_TIMEOUT;
+    }
+    job->Release();
+    return 0;
+}
+
+// Called on the sending thread, as the request is synchronous.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
     if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER && context != 0) {
-        reinterpret_cast<AttemptRecord*>(context)->connected = GetTickCount64();
+        reinterpret_cast<SendJob*>(context)->connected = GetTickCount64();
     }
+}
+
+// Sends the request; false with the error when it fails or the deadline ends
+// the wait first.
+bool Send(HINTERNET request, const std::wstring& headers, ULONGLONG deadline, AttemptRecord& record,
+          DWORD& error) {
+    auto* job = new SendJob{request, headers};
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(job);
+    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    WinHttpSetStatusCallback(request, OnStatus, WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER, 0);
+    ++job->holders;
+    UniqueKernelHandle thread;
+    if (deadline != 0) {
+        thread.reset(CreateThread(nullptr, 0, RunSend, job, 0, nullptr));
+    }
+    if (!thread) {
+        RunSend(job);
+    } else {
+        // At the deadline the watchdog closes the request, which on Windows
+        // ends the call; the wait ends then as well.
+        const ULONGLONG now = GetTickCount64();
+        const DWORD wait = static_cast<DWORD>(deadline > now ? deadline - now : 0);
+        if (WaitForSingleObject(thread.get(), wait) == WAIT_TIMEOUT) {
+            job->Release();
+            error = ERROR_WINHTTP_OPERATION_CANCELLED;
+            return false;
+        }
+    }
+    WinHttpSetStatusCallback(request, nullptr, 0, 0);
+    record.connected = job->connected;
+    error = job->error;
+    job->Release();
+    return error == ERROR_SUCCESS;
 }
 
 bool Fail(PinnedRequest& out, const char* failure, DWORD error = 0) {
@@ -116,9 +181,6 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
                           sizeof(noRedirects))) {
         return Fail(out, "setup", GetLastError());
     }
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&record);
-    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
-    WinHttpSetStatusCallback(request, OnStatus, WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER, 0);
     if (deadline != 0) {
         // Under Wine only this time-out ends a TLS handshake nobody answers.
         const ULONGLONG now = GetTickCount64();
@@ -131,16 +193,11 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
             return Fail(out, "setup", GetLastError());
         }
     }
-    const wchar_t* headers =
-        options.extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : options.extraHeaders.c_str();
-    const DWORD headersLength = static_cast<DWORD>(options.extraHeaders.size());
-    if (!WinHttpSendRequest(request, headers, headersLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request, nullptr)) {
-        const DWORD error = GetLastError();
-        return Fail(out, out.TimedOut() ? "timeout" : "connect", error);
+    DWORD error = ERROR_SUCCESS;
+    if (!Send(request, options.extraHeaders, deadline, record, error)) {
+        const bool cut = out.TimedOut() || error == ERROR_WINHTTP_OPERATION_CANCELLED;
+        return Fail(out, cut ? "timeout" : "connect", error);
     }
-    // The record lives only as long as this attempt; the request may outlive it.
-    WinHttpSetStatusCallback(request, nullptr, 0, 0);
     // Nothing of the response is looked at before the key has matched.
     const auto presented = PresentedKeyDigest(request);
     if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {
