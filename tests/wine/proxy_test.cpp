@@ -53,8 +53,7 @@ std::string UserSettings(DWORD flags, const std::string& proxy, const std::strin
 }
 
 TEST(OfficeProxy, IsUsedAndLeftForTheDirectWayOnlyWhenItCannotBePassed) {
-    // Name, user settings' flags (0: WinHTTP's default configuration), role of
-    // the test proxy, what the log shows, whether the server-error box shows.
+    // User settings' flags (0: WinHTTP's default), proxy role, log, error box.
     const std::tuple<const char*, DWORD, int, const char*, bool> cases[] = {
         {"manual", 2, 0, "proxy source=user-manual", false},
         {"script", 4, 0, "proxy source=user-pac", false},

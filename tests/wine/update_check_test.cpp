@@ -67,7 +67,9 @@ TEST(CheckForUpdate, FailsWithoutAWholeManifestAndSaysWhy) {
         {"302, other key", Answer("", 302, to + "https://" + target, "other-valid"), "reason=key"},
         {"301 to http", Answer("", 301, to + "http://" + target), "status=301"},
         {"cut at half", Answer(kManifest, 200, R"("drop_after": 80)"), "reason=cut"},
-        {"reset mid-body", Answer(kManifest, 200, R"("reset_after": 80)"), "reason=cut"},
+        {"reset mid-body",
+         Answer(kManifest, 200, R"("stall_after": 80, "stall_ms": 300, "reset_after": 90)"),
+         "reason=cut"},
         {"100 KiB", Answer(big), "reason=too-large"},
         {"100 KiB, no length", Answer(big, 200, R"("content_length": false)"), "reason=too-large"},
     };
@@ -108,8 +110,6 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
         EXPECT_EQ(UpdateInfo.mandatoryMode, mandatory);
         EXPECT_EQ(UpdateInfo.manifest.mandatory, mandatory);
         EXPECT_FALSE(UpdateInfo.updateAvailable);
-        EXPECT_EQ(UpdateInfo.manifest.url.empty(),
-                  std::string(body).find("url") == std::string::npos);
         const auto requests = ReceivedRequests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].requestLine,
@@ -129,22 +129,24 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
 }
 
 // The real updater built with a 4 s manifest deadline (the product's is 30 s,
-// same code), against servers too slow to finish.
+// same code), against servers too slow to finish: one updater for each answer,
+// all at once, as the server gives each connection the next answer.
 TEST(SlowServer, EndsInTheServerErrorBoxByTheDeadline) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"handshake never answered", R"("silent": true, "silent_ms": 15000)"},
-        {"headers dripped", R"("drip": "headers", "drip_ms": 5000)"},
-        {"body dripped", R"("drip": "body", "drip_ms": 5000)"},
-    };
-    for (const auto& [name, more] : cases) {
-        SCOPED_TRACE(name);
-        ScratchFolder scratch;
-        SetServerScenario({Answer(kManifest, 200, more)});
-        UpdaterRun run(BinFolder() + L"\\zel_updater_impatient.exe", scratch.path());
-        const BoxSeen box = run.WaitForBox(12000);  // well before the server would end
+    SetServerScenario({Answer(kManifest, 200, R"("silent": true, "silent_ms": 15000)"),
+                       Answer(kManifest, 200, R"("drip": "headers", "drip_ms": 5000)"),
+                       Answer(kManifest, 200, R"("drip": "body", "drip_ms": 5000)")});
+    ScratchFolder scratch;
+    for (const wchar_t* office : {L"0", L"1", L"2"}) {
+        MakeFolder(scratch / office);
+    }
+    const std::wstring program = BinFolder() + L"\\zel_updater_impatient.exe";
+    UpdaterRun runs[] = {
+        {program, scratch / L"0"}, {program, scratch / L"1"}, {program, scratch / L"2"}};
+    for (int i = 0; i < 3; ++i) {
+        const BoxSeen box = runs[i].WaitForBox(12000);  // well before the server would end
         EXPECT_EQ(box.text, texts::kServerError);
         UpdaterRun::Dismiss(box);
-        const std::string log = ReadBytes(scratch / L"zel_updater.log");
+        const std::string log = ReadBytes(scratch / (std::to_wstring(i) + L"\\zel_updater.log"));
         EXPECT_NE(log.find("check result=failed reason=timeout"), std::string::npos) << log;
     }
 }
