@@ -24,6 +24,11 @@
 #ifndef ZEL_DOWNLOAD_RETRY_PAUSE_MS
 #define ZEL_DOWNLOAD_RETRY_PAUSE_MS 1000
 #endif
+// Response headers must have arrived within this long of an attempt's start,
+// however slowly they trickle in.
+#ifndef ZEL_DOWNLOAD_HEADERS_DEADLINE_MS
+#define ZEL_DOWNLOAD_HEADERS_DEADLINE_MS 60000
+#endif
 
 namespace {
 
@@ -152,6 +157,7 @@ std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog&
     const std::optional<ResumeRecord> resume = UsableRecord(job);
     RequestOptions options;
     options.timeouts = &kDownloadTimeouts;
+    options.headersDeadlineMs = ZEL_DOWNLOAD_HEADERS_DEADLINE_MS;
     if (resume) {
         options.extraHeaders = L"Range: bytes=" + std::to_wstring(resume->kept) +
                                L"-\r\nIf-Range: " + resume->validator;
@@ -159,7 +165,7 @@ std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog&
         result.offset = result.kept = log.offset = resume->kept;
     }
     if (!OpenPinnedRequest(job.path, options, http)) {
-        const DWORD error = GetLastError();
+        const DWORD error = http.error;
         if (resume && http.status == kRangeNotSatisfiable) {
             DiscardPart(job.partPath);
             result.kept = 0;

@@ -1,12 +1,16 @@
 // The one way the updater talks to its server: an HTTPS GET whose response is
 // used only once the server's public key has matched the built-in pin and the
 // status is 200. The certificate chain, host name and dates are not checked:
-// the pin is the whole of the server's authentication.
+// the pin is the whole of the server's authentication. Redirects are never
+// followed: a 3xx is a failure like any other status.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 
 #include "common/unique_handle.h"
+#include "update/request_watchdog.h"
 
 inline constexpr const wchar_t* kUserAgent = L"ZEL-Updater";
 
@@ -24,22 +28,48 @@ struct RequestOptions {
     std::wstring extraHeaders;
     // A partial answer (206) is accepted as well as 200.
     bool acceptPartial = false;
+    // The whole wait from sending the request to its response headers,
+    // however slowly they trickle in (the retry without the proxy included);
+    // 0: no bound.
+    DWORD headersDeadlineMs = 0;
+    // The same bound holds over reading the body, until the request closes.
+    bool deadlineCoversBody = false;
 };
 
-// Declared in opening order; members are destroyed in reverse, so the request
-// closes first and the session last.
+// Declared in opening order; Close releases in reverse: the watchdog first,
+// so that a request it has closed is never closed again.
 struct PinnedRequest {
+    PinnedRequest() = default;
+    ~PinnedRequest() { Close(); }
+    PinnedRequest(const PinnedRequest&) = delete;
+    PinnedRequest& operator=(const PinnedRequest&) = delete;
+
+    void Close();
+    // The deadline passed and the watchdog cut the exchange.
+    bool TimedOut() const { return watchdog.Fired(); }
+
     UniqueInternetHandle session;
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
+    RequestWatchdog watchdog;
     DWORD status = 0;
+    // Why the request failed, for the log: connect, proxy, timeout, key,
+    // status or setup; with the system's error code where there is one.
+    const char* failure = nullptr;
+    DWORD error = 0;
 };
+
+// SHA-256 of the end-entity certificate's public key; nothing when the
+// response came without a certificate.
+std::optional<std::array<BYTE, 32>> PresentedKeyDigest(HINTERNET request);
 
 // True when the end-entity certificate's public key hashes to ServerKeyPin.
 bool CheckServerKeyPin(HINTERNET request);
 
-// Sends the GET and accepts the response. On success `out` holds the three
-// open handles and the status, ready for the body to be read; on failure
-// whatever was opened has been closed again, and the status stays in `out`
-// when one was read (a range the server cannot serve is 416).
+// Sends the GET through the office's proxy (once more straight to the server
+// when the proxy cannot be passed) and accepts the response. On success
+// `out` holds the open handles and the status, ready for the body to be read;
+// on failure whatever was opened has been closed again, `out.failure` says
+// why and the status stays in `out` when one was read (a range the server
+// cannot serve is 416). Each attempt is logged.
 bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options, PinnedRequest& out);

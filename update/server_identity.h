@@ -11,3 +11,7 @@ extern const INTERNET_PORT kUpdateServerPort;
 
 // SHA-256 of the DER SubjectPublicKeyInfo of the server's certificate key.
 extern const BYTE ServerKeyPin[32];
+
+// From the start of the manifest request to its last byte. 30 s in every
+// product build.
+extern const DWORD kManifestDeadlineMs;

@@ -60,7 +60,7 @@ std::string ToJson(const ServerResponse& r) {
     json << ", \"ignore_range\": " << (r.ignoreRange ? "true" : "false") << ", \"rate\": " << r.rate
          << ", \"declared_length\": " << r.declaredLength
          << (r.validator ? "" : ", \"etag\": \"\"");
-    json << "}";
+    json << (r.more.empty() ? "" : ", ") << r.more << "}";
     return json.str();
 }
 
@@ -103,6 +103,10 @@ std::vector<ReceivedRequest> ReceivedRequests() {
         }
     }
     return requests;
+}
+
+std::string ProxyLog() {
+    return ReadBytes(BinFolder() + L"\\..\\proxy-state\\proxy.log");
 }
 
 std::string PatternBytes(size_t size) {

@@ -22,6 +22,7 @@ struct ServerResponse {
     bool ignoreRange = false;       // answer a range request with the whole body
     long long declaredLength = -1;  // a Content-Length other than the body's
     long long rate = 0;             // bytes per second; 0: as fast as it goes
+    std::string more = "";          // further JSON members, as test_server.py documents them
 };
 
 // The i-th connection from now gets responses[min(i, last)]. Clears the log
@@ -35,6 +36,13 @@ struct ReceivedRequest {
     long long sent = 0;  // body bytes of the answer
 };
 std::vector<ReceivedRequest> ReceivedRequests();
+
+// The test proxies and the redirect target (test_proxy.py), by role 0-4, and
+// what they logged.
+inline int ProxyPort(int role) {
+    return ZEL_TEST_PROXY_PORT + role;
+}
+std::string ProxyLog();
 
 // The bytes the server sends for bodyPattern = size.
 std::string PatternBytes(size_t size);

@@ -20,10 +20,6 @@
 
 using namespace testing_support;
 
-// Rows name only the fields that differ from a plain office; GCC 12 warns of
-// every field a designated initializer leaves to its default.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 std::string ManifestJson(const std::string& version, bool mandatory = false,
@@ -79,9 +75,9 @@ struct Step {
 
 struct Scenario {
     const char* name;
-    std::vector<ServerResponse> server;
-    std::vector<Step> steps;
-    std::vector<const wchar_t*> starts;  // versions started from ZEL, in order
+    std::vector<ServerResponse> server = {};
+    std::vector<Step> steps = {};
+    std::vector<const wchar_t*> starts = {};  // versions started from ZEL, in order
     const wchar_t* zelAfter = L"1.2.3.4";
     int requests = -1;  // requests the server received, or -1
     const char* logged = nullptr;

@@ -1,0 +1,100 @@
+// The office's proxy, against the real updater built for the test server named
+// "localhost" (Wine sends CONNECT only to a host named unlike the proxy) and
+// the proxies of test_proxy.py. Each case puts the prefix's settings back.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "common/texts.h"
+#include "support/test_server_control.h"
+#include "support/test_support.h"
+#include "support/updater_driver.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kConnections[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+
+// Keeps a registry value and writes it back, or removes it, at the end.
+struct SavedValue {
+    SavedValue(HKEY r, const wchar_t* n) : root(r), name(n) {
+        if (RegGetValueW(root, kConnections, name, RRF_RT_REG_BINARY, nullptr, data, &length)) {
+            length = 0;  // there was none
+        }
+    }
+    ~SavedValue() {
+        length ? Set(std::string(reinterpret_cast<char*>(data), length))
+               : void(RegDeleteKeyValueW(root, kConnections, name));
+    }
+    void Set(const std::string& bytes) {
+        RegSetKeyValueW(root, kConnections, name, REG_BINARY, bytes.data(),
+                        static_cast<DWORD>(bytes.size()));
+    }
+    HKEY root;
+    const wchar_t* name;
+    BYTE data[4096];
+    DWORD length = sizeof(data);
+};
+
+// The user's settings as WinINet keeps them: flags 2 a manual proxy, 4 a
+// configuration script.
+std::string UserSettings(DWORD flags, const std::string& proxy, const std::string& script) {
+    std::string blob;
+    auto dword = [&blob](size_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+    dword(0x46), dword(1), dword(flags | 1);
+    dword(proxy.size()), blob += proxy, dword(0);
+    dword(script.size()), blob += script;
+    return blob + std::string(32, '\0');
+}
+
+TEST(OfficeProxy, IsUsedAndLeftForTheDirectWayOnlyWhenItCannotBePassed) {
+    // User settings' flags (0: WinHTTP's default), proxy role, log, error box.
+    const std::tuple<const char*, DWORD, int, const char*, bool> cases[] = {
+        {"manual", 2, 0, "proxy source=user-manual", false},
+        {"script", 4, 0, "proxy source=user-pac", false},
+        {"winhttp default", 0, 0, "proxy source=winhttp-default", false},
+        {"dead", 2, 4, "http.direct", false},
+        {"407", 2, 1, "http.direct", false},
+        {"intercepting", 2, 2, "key=mismatch", true},
+    };
+    for (const auto& [name, flags, role, logged, box] : cases) {
+        SCOPED_TRACE(name);
+        SavedValue user(HKEY_CURRENT_USER, L"DefaultConnectionSettings");
+        SavedValue fallback(HKEY_LOCAL_MACHINE, L"WinHttpSettings");
+        const std::string proxy = "127.0.0.1:" + std::to_string(ProxyPort(role));
+        if (flags == 0) {
+            std::wstring wide(proxy.begin(), proxy.end());
+            WINHTTP_PROXY_INFO info = {WINHTTP_ACCESS_TYPE_NAMED_PROXY, wide.data(), nullptr};
+            ASSERT_TRUE(WinHttpSetDefaultProxyConfiguration(&info));
+        } else {
+            user.Set(UserSettings(flags, flags == 2 ? proxy : "",
+                                  flags == 4 ? "http://" + proxy + "/proxy.pac" : ""));
+        }
+        ScratchFolder scratch;
+        ServerResponse manifest;
+        manifest.body = "{}";
+        SetServerScenario({manifest});
+        const size_t proxyLogSize = ProxyLog().size();
+        UpdaterRun run(BinFolder() + L"\\zel_updater_localhost.exe", scratch.path());
+        if (box) {
+            const BoxSeen seen = run.WaitForBox();
+            EXPECT_EQ(seen.text, texts::kServerError);
+            UpdaterRun::Dismiss(seen);
+        }
+        EXPECT_EQ(run.WaitForExit(), 0u);
+        const std::string log = ReadBytes(scratch / L"zel_updater.log");
+        EXPECT_NE(log.find(logged), std::string::npos) << log;
+        EXPECT_EQ(log.find("manifest ") != std::string::npos, !box) << log;
+        EXPECT_EQ(ReceivedRequests().size(), box ? 0u : 1u);
+        const std::string connect = std::to_string(ProxyPort(role)) +
+                                    " CONNECT localhost:" + std::to_string(ZEL_TEST_SERVER_PORT);
+        EXPECT_EQ(ProxyLog().find(connect, proxyLogSize) != std::string::npos, role != 4);
+    }
+}
+
+}  // namespace
