@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 #include "app/main_window.h"
@@ -12,6 +13,8 @@
 #include "common/log.h"
 #include "common/message_box.h"
 #include "common/texts.h"
+#include "download/sha256.h"
+#include "download/url_path.h"
 #include "install/app_processes.h"
 #include "install/office_lock.h"
 #include "install/package_install.h"
@@ -32,6 +35,20 @@ std::wstring CurrentFolder() {
     wchar_t folder[MAX_PATH * 2] = {};
     GetCurrentDirectoryW(MAX_PATH * 2, folder);
     return folder;
+}
+
+void LogManifest(const UpdateCheck& check, const bool newer) {
+    Sha256Digest digest;
+    LogEvent("manifest",
+             {{"version", check.manifest.version},
+              {"mandatory", check.manifest.mandatory},
+              {"url_path", RequestPathFromUrl(check.manifest.url)},
+              {"sha256", ParseSha256Hex(check.manifest.sha256, digest)
+                             ? "present"
+                             : (check.manifest.sha256.empty() ? "absent" : "malformed")},
+              {"bytes", check.manifestBytes},
+              {"installed", check.installedVersion},
+              {"decision", newer ? "newer" : "not-newer"}});
 }
 
 [[noreturn]] void EndUpdater(const char* reason) {
@@ -81,13 +98,16 @@ int RunUpdater(int showCommand) {
         LogEvent("end", {{"exit_code", 1}, {"reason", "no window"}});
         return 1;
     }
-    if (!CheckForUpdate()) {
+    const std::optional<UpdateCheck> check = CheckForUpdate();
+    if (!check) {
         ShowMessageBox(window, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
         EndUpdater("no answer from the update server");
     }
-    const bool newer = IsNewerVersion(ParseVersionQuad(UpdateInfo.manifest.version),
-                                      ParseVersionQuad(UpdateInfo.installedVersion));
-    UpdateInfo.updateAvailable = newer;
+    const bool newer = IsNewerVersion(ParseVersionQuad(check->manifest.version),
+                                      ParseVersionQuad(check->installedVersion));
+    LogManifest(*check, newer);
+    // Written here, before any worker exists, and only read afterwards.
+    UpdateInfo = {check->installedVersion, check->manifest, newer, check->manifest.mandatory};
     if (!newer) {
         StartApplicationAndEnd("no newer release");
     }

@@ -10,7 +10,6 @@
 #include "support/updater_driver.h"
 #include "update/manifest_fetch.h"
 #include "update/update_check.h"
-#include "update/update_info.h"
 
 using namespace testing_support;
 
@@ -78,9 +77,7 @@ TEST(CheckForUpdate, FailsWithoutAWholeManifestAndSaysWhy) {
         ScratchFolder scratch;
         SetServerScenario({response});
         const size_t proxyLogSize = ProxyLog().size();
-        UpdateInfo = {};
         EXPECT_FALSE(CheckForUpdate());
-        EXPECT_TRUE(UpdateInfo.manifest.version.empty() && !UpdateInfo.mandatoryMode);
         EXPECT_EQ(ReceivedRequests().size(), 1u) << "the manifest is asked for once";
         EXPECT_EQ(ProxyLog().substr(proxyLogSize), "") << "a redirect target was reached";
         const std::string log = ReadBytes(scratch / L"zel_updater.log");
@@ -95,6 +92,7 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
          R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "notes": "a\r\nb", "mandatory": true})",
          true},
     };
+    UpdateManifest last;
     for (const auto& [variant, version, body, mandatory] : cases) {
         SCOPED_TRACE(version);
         ScratchFolder scratch;
@@ -102,14 +100,13 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
             InstallApp(scratch.path(), variant);
         }
         SetServerScenario({Answer(body)});
-        UpdateInfo = {};
         BoxCapture boxes;
-        ASSERT_TRUE(CheckForUpdate());
+        const std::optional<UpdateCheck> check = CheckForUpdate();
+        ASSERT_TRUE(check);
         EXPECT_TRUE(boxes.boxes().empty());
-        EXPECT_EQ(Wide2Narrow(UpdateInfo.installedVersion), version);
-        EXPECT_EQ(UpdateInfo.mandatoryMode, mandatory);
-        EXPECT_EQ(UpdateInfo.manifest.mandatory, mandatory);
-        EXPECT_FALSE(UpdateInfo.updateAvailable);
+        EXPECT_EQ(Wide2Narrow(check->installedVersion), version);
+        EXPECT_EQ(check->manifest.mandatory, mandatory);
+        last = check->manifest;
         const auto requests = ReceivedRequests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].requestLine,
@@ -124,8 +121,8 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
         }
         EXPECT_TRUE(sawAgent);
     }
-    EXPECT_EQ(UpdateInfo.manifest.version, L"2.0.0.0");
-    EXPECT_EQ(UpdateInfo.manifest.notes, L"a\\r\\nb");
+    EXPECT_EQ(last.version, L"2.0.0.0");
+    EXPECT_EQ(last.notes, L"a\\r\\nb");
 }
 
 // The real updater built with a 4 s manifest deadline (the product's is 30 s,
