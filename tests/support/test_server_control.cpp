@@ -16,27 +16,12 @@ std::wstring StateFolder() {
     return BinFolder() + L"\\..\\server-state";
 }
 
-std::string Base64(const std::string& bytes) {
-    static const char* kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                           static_cast<unsigned char>(bytes[i + 2]);
-        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63],
-                kAlphabet[v & 63]};
+std::string Hex(const std::string& bytes) {
+    std::string hex;
+    for (unsigned char b : bytes) {
+        hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
     }
-    if (i + 1 == bytes.size()) {
-        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], '=', '='};
-    } else if (i + 2 == bytes.size()) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8);
-        out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63], '='};
-    }
-    return out;
+    return hex;
 }
 
 std::string ToJson(const ServerResponse& r) {
@@ -49,7 +34,7 @@ std::string ToJson(const ServerResponse& r) {
     } else if (!r.bodyFile.empty()) {
         json << ", \"body_file\": \"" << r.bodyFile << "\"";
     } else {
-        json << ", \"body_b64\": \"" << Base64(r.body) << "\"";
+        json << ", \"body_hex\": \"" << Hex(r.body) << "\"";
     }
     if (r.dropAfter >= 0) {
         json << ", \"drop_after\": " << r.dropAfter;

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <mutex>
@@ -42,22 +43,18 @@ ScratchFolder::ScratchFolder() {
     wchar_t full[MAX_PATH * 2] = {};
     GetFullPathNameW(relative.c_str(), MAX_PATH * 2, full, nullptr);
     path_ = full;
-    RemoveTree(path_);
+    RemoveFolderTree(path_);
     MakeFolder(path_);
     SetCurrentDirectoryW(path_.c_str());
 }
 
 ScratchFolder::~ScratchFolder() {
     SetCurrentDirectoryW(previous_.c_str());
-    RemoveTree(path_);
+    RemoveFolderTree(path_);
 }
 
 void MakeFolder(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 2 && !Exists(path.substr(0, slash))) {
-        MakeFolder(path.substr(0, slash));
-    }
-    CreateDirectoryW(path.c_str(), nullptr);
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
 }
 
 void CopyInto(const std::wstring& source, const std::wstring& target) {
@@ -94,10 +91,6 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::wstring& path) {
-    RemoveFolderTree(path);
-}
-
 void InstallApp(const std::wstring& folder, const std::wstring& variant) {
     MakeFolder(folder + L"\\ZEL");
     CopyInto(AppVariant(variant), folder + L"\\ZEL\\zel_acc.exe");
@@ -115,11 +108,10 @@ std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile) {
     std::wstring line;
     while (std::getline(lines, line)) {
         std::vector<std::wstring> fields;
-        size_t start = 0;
-        for (size_t tab; (tab = line.find(L'\t', start)) != std::wstring::npos; start = tab + 1) {
-            fields.push_back(line.substr(start, tab - start));
+        std::wistringstream split(line + L"\t");
+        for (std::wstring field; std::getline(split, field, L'\t');) {
+            fields.push_back(field);
         }
-        fields.push_back(line.substr(start));
         if (fields.size() == 6) {
             records.push_back({fields[0], fields[1], static_cast<DWORD>(std::stoul(fields[2])),
                                fields[3], fields[4], fields[5]});
@@ -217,12 +209,7 @@ std::string Wide2Narrow(const std::wstring& text) {
 std::string Sha256Hex(const std::string& bytes) {
     Sha256 hash;
     hash.Update(bytes.data(), bytes.size());
-    std::string hex;
-    for (unsigned char b : hash.Finish()) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
-    return hex;
+    return Sha256ToHex(hash.Finish());
 }
 
 namespace {

@@ -36,7 +36,6 @@ void CopyInto(const std::wstring& source, const std::wstring& target);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
-void RemoveTree(const std::wstring& path);
 
 // Installs the stand-in application of a variant as ZEL\zel_acc.exe below
 // the folder.

@@ -1,24 +1,11 @@
 // Starting, closing and terminating real copies of the stand-in application.
 #include <gtest/gtest.h>
 
-#include "install/process_launch.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
 
 namespace {
-
-bool SamePath(std::wstring a, std::wstring b) {
-    for (auto* s : {&a, &b}) {
-        for (auto& c : *s) {
-            c = c == L'/' ? L'\\' : towlower(c);
-        }
-        while (!s->empty() && s->back() == L'\\') {
-            s->pop_back();
-        }
-    }
-    return a == b;
-}
 
 class ProcessControl : public testing::Test {
   protected:
@@ -59,37 +46,6 @@ class ProcessControl : public testing::Test {
     std::vector<HANDLE> handles_;
 };
 
-TEST_F(ProcessControl, LaunchProcessStartsInTheExecutablesFolder) {
-    struct Case {
-        const wchar_t* place;
-        const wchar_t* path;
-        const wchar_t* arguments;
-        const wchar_t* folder;
-        const wchar_t* commandLine;
-    } const cases[] = {
-        {L"ZEL\\zel_acc.exe", L"ZEL\\zel_acc.exe", L"", L"ZEL", L"\"ZEL\\zel_acc.exe\" "},
-        {L"a\\b\\c.exe", L"a/b\\c.exe", L"", L"a\\b", L"\"a/b\\c.exe\" "},
-        {L"d\\e.exe", L"d/e.exe", L"--one two", L"d", L"\"d/e.exe\" --one two"},
-        {L"zel_acc.exe", L"zel_acc.exe", L"", L"", L"\"zel_acc.exe\" "},
-    };
-    // Copies under other names outlive KillStrayApps and hold ctest's output.
-    SetEnvironmentVariableW(L"ZEL_APP_LIFETIME_MS", L"2000");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Wide2Narrow(c.path));
-        const std::wstring place = scratch_ / c.place;
-        MakeFolder(place.substr(0, place.find_last_of(L'\\')));
-        CopyInto(AppVariant(L"v1.2.3.4"), place);
-        const size_t before = ReadAppRecords(record_).size();
-        ASSERT_TRUE(LaunchProcess(c.path, c.arguments));
-        const auto records = WaitForAppRecords(record_, before + 1);
-        ASSERT_EQ(records.size(), before + 1);
-        EXPECT_TRUE(SamePath(records.back().folder, scratch_ / c.folder))
-            << Wide2Narrow(records.back().folder);
-        EXPECT_EQ(records.back().commandLine, c.commandLine);
-    }
-    EXPECT_FALSE(LaunchProcess(L"ZEL\\missing.exe", L""));
-}
-
 TEST_F(ProcessControl, TheLaterButtonEndsOnlyThisOfficesApplication) {
     struct Case {
         const wchar_t* place;
@@ -115,9 +71,7 @@ TEST_F(ProcessControl, TheLaterButtonEndsOnlyThisOfficesApplication) {
     }
     const auto records = WaitForAppRecords(record_, 11);
     ASSERT_EQ(records.size(), 11u);
-    EXPECT_EQ(records.back().event, L"start");
-    EXPECT_EQ(records.back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
-    EXPECT_TRUE(SamePath(records.back().folder, scratch_ / L"ZEL"));
+    EXPECT_EQ(records.back().event, L"start") << "and the application started again";
 }
 
 }  // namespace
