@@ -35,7 +35,7 @@ mutant() {
         echo "$name: MISSED by $tests"
         missed=1
     else
-        echo "$name: caught by $(grep -o '[0-9]* - [^ ]*' "$work/build/$name.log" |
+        echo "$name: caught by $(sed -n '/tests FAILED/,$p' "$work/build/$name.log" | grep -oE '[0-9]+ - [^ ]+' |
             sed 's/^[0-9]* - //' | tr '\n' ' ')"
     fi
     git -C "$work" checkout -q -- "$file"

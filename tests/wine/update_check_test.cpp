@@ -19,28 +19,19 @@ const std::string kManifest =
     R"({"version": "9.0.0.0", "url": "https://x/zel.zip", "mandatory": true, )"
     R"("sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"})";
 
-ServerResponse Answer(const std::string& body, int status = 200, const std::string& more = "",
-                      const std::string& cert = "pinned-valid") {
-    ServerResponse response;
-    response.body = body;
-    response.status = status;
-    response.cert = cert;
-    response.more = more;
-    return response;
-}
-
 // No TLS 1.3-only row: Wine 8 does not offer 1.3 and fails with 12157.
 TEST(FetchManifest, TakesTheWholeBodyFromAnyCertificateWithThePinnedKey) {
     const std::string large(20000, 'x');
     const std::pair<ServerResponse, std::wstring> cases[] = {
-        {Answer("{}"), L"{}"},
-        {Answer("{}", 200, "", "pinned-expired"), L"{}"},
-        {Answer("{}", 200, "", "pinned-otherhost"), L"{}"},
-        {Answer("{}", 200, R"("tls": "1.2")"), L"{}"},
-        {Answer("\xd9\x86\xd8\xb3\xd8\xae\xd9\x87 \xd8\xac\xd8\xaf\xdb\x8c\xd8\xaf"), L"نسخه جدید"},
-        {Answer("a\xff\x62\xc3"), L"a\uFFFDb\uFFFD"},
-        {Answer("\xef\xbb\xbf{}"), L"\uFEFF{}"},
-        {Answer(large), std::wstring(large.begin(), large.end())},
+        {{.body = "{}"}, L"{}"},
+        {{.cert = "pinned-expired", .body = "{}"}, L"{}"},
+        {{.cert = "pinned-otherhost", .body = "{}"}, L"{}"},
+        {{.body = "{}", .more = R"("tls": "1.2")"}, L"{}"},
+        {{.body = "\xd9\x86\xd8\xb3\xd8\xae\xd9\x87 \xd8\xac\xd8\xaf\xdb\x8c\xd8\xaf"},
+         L"نسخه جدید"},
+        {{.body = "a\xff\x62\xc3"}, L"a\uFFFDb\uFFFD"},
+        {{.body = "\xef\xbb\xbf{}"}, L"\uFEFF{}"},
+        {{.body = large}, std::wstring(large.begin(), large.end())},
     };
     for (const auto& [response, expected] : cases) {
         SCOPED_TRACE(response.more + " " + response.cert + " " + response.body.substr(0, 8));
@@ -57,20 +48,28 @@ TEST(CheckForUpdate, FailsWithoutAWholeManifestAndSaysWhy) {
     const std::string target = "127.0.0.1:" + std::to_string(ProxyPort(3)) + "/\"";
     const std::string to = R"("location": ")", big(100 * 1024, ' ');
     const std::tuple<const char*, ServerResponse, const char*> cases[] = {
-        {"empty", Answer(""), "reason=empty status=200"},
-        {"404", Answer(kManifest, 404), "reason=status status=404"},
-        {"500", Answer(kManifest, 500), "reason=status status=500"},
-        {"other key", Answer(kManifest, 200, "", "other-valid"), "key=mismatch presented="},
-        {"302 to a path", Answer(kManifest, 302, to + "/elsewhere\""), "status=302"},
-        {"302 to a pinned host", Answer("", 302, to + "https://" + target), "status=302"},
-        {"302, other key", Answer("", 302, to + "https://" + target, "other-valid"), "reason=key"},
-        {"301 to http", Answer("", 301, to + "http://" + target), "status=301"},
-        {"cut at half", Answer(kManifest, 200, R"("drop_after": 80)"), "reason=cut"},
+        {"empty", {.body = ""}, "reason=empty status=200"},
+        {"404", {.status = 404, .body = kManifest}, "reason=status status=404"},
+        {"500", {.status = 500, .body = kManifest}, "reason=status status=500"},
+        {"other key", {.cert = "other-valid", .body = kManifest}, "key=mismatch presented="},
+        {"302 to a path",
+         {.status = 302, .body = kManifest, .more = to + "/elsewhere\""},
+         "status=302"},
+        {"302 to a pinned host",
+         {.status = 302, .body = "", .more = to + "https://" + target},
+         "status=302"},
+        {"302, other key",
+         {.cert = "other-valid", .status = 302, .body = "", .more = to + "https://" + target},
+         "reason=key"},
+        {"301 to http", {.status = 301, .body = "", .more = to + "http://" + target}, "status=301"},
+        {"cut at half", {.body = kManifest, .more = R"("drop_after": 80)"}, "reason=cut"},
         {"reset mid-body",
-         Answer(kManifest, 200, R"("stall_after": 80, "stall_ms": 300, "reset_after": 90)"),
+         {.body = kManifest, .more = R"("stall_after": 80, "stall_ms": 300, "reset_after": 90)"},
          "reason=cut"},
-        {"100 KiB", Answer(big), "reason=too-large"},
-        {"100 KiB, no length", Answer(big, 200, R"("content_length": false)"), "reason=too-large"},
+        {"100 KiB", {.body = big}, "reason=too-large"},
+        {"100 KiB, no length",
+         {.body = big, .more = R"("content_length": false)"},
+         "reason=too-large"},
     };
     for (const auto& [name, response, logged] : cases) {
         SCOPED_TRACE(name);
@@ -99,7 +98,7 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
         if (variant != nullptr) {
             InstallApp(scratch.path(), variant);
         }
-        SetServerScenario({Answer(body)});
+        SetServerScenario({{.body = body}});
         BoxCapture boxes;
         const std::optional<UpdateCheck> check = CheckForUpdate();
         ASSERT_TRUE(check);
@@ -129,9 +128,9 @@ TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
 // same code), against servers too slow to finish: one updater for each answer,
 // all at once, as the server gives each connection the next answer.
 TEST(SlowServer, EndsInTheServerErrorBoxByTheDeadline) {
-    SetServerScenario({Answer(kManifest, 200, R"("silent": true, "silent_ms": 15000)"),
-                       Answer(kManifest, 200, R"("drip": "headers", "drip_ms": 5000)"),
-                       Answer(kManifest, 200, R"("drip": "body", "drip_ms": 5000)")});
+    SetServerScenario({{.body = kManifest, .more = R"("silent": true, "silent_ms": 15000)"},
+                       {.body = kManifest, .more = R"("drip": "headers", "drip_ms": 5000)"},
+                       {.body = kManifest, .more = R"("drip": "body", "drip_ms": 5000)"}});
     ScratchFolder scratch;
     for (const wchar_t* office : {L"0", L"1", L"2"}) {
         MakeFolder(scratch / office);
