@@ -47,6 +47,21 @@ mutant version-order update/version_quad.cpp \
 mutant any-key update/pinned_request.cpp \
     's/return std::memcmp(digest, ServerKeyPin, sizeof(digest)) == 0;/return true;/' \
     'FetchManifest|CheckForUpdate|Download|OfficeScenarios'
+mutant redirects-followed update/pinned_request.cpp \
+    's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
+    'CheckForUpdate'
+mutant cut-manifest-used update/manifest_fetch.cpp \
+    's/return hasLength \&\& body.size() != announced ? "cut" : nullptr;/return nullptr;/' \
+    'CheckForUpdate|OfficeScenarios'
+mutant manifest-unbounded update/manifest_fetch.cpp \
+    's/if (body.size() + available > kManifestMaxBytes) {/if (false) {/' \
+    'CheckForUpdate'
+mutant no-deadline update/request_watchdog.cpp \
+    's/    request_ = request;/    request = nullptr;\n    request_ = request;/' \
+    'SlowServer|CheckForUpdate'
+mutant no-direct-retry update/pinned_request.cpp \
+    's/proxy.proxy.empty() ||$/proxy.proxy.empty() || true ||/' \
+    'OfficeProxy'
 mutant cut-download-kept download/download_package.cpp \
     's/const bool whole = record.total > 0 ? kept == record.total : transfer.complete;/const bool whole = true;/' \
     'Download'
