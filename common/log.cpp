@@ -9,7 +9,7 @@
 namespace {
 
 bool NeedsQuotes(const std::string& value) {
-    return value.empty() || value.find_first_of(" \t\r\n\"=") != std::string::npos;
+    return value.find_first_of(" \t\r\n\"=") != std::string::npos;
 }
 
 void AppendValue(std::string& line, const std::string& value) {
@@ -119,6 +119,9 @@ void LogEvent(const char* event, std::initializer_list<LogField> fields) {
     try {
         std::string line = LinePrefix() + event;
         for (const LogField& field : fields) {
+            if (field.value.empty()) {
+                continue;  // nothing to say: "error=" on a success reads as noise
+            }
             line += ' ';
             line += field.key;
             line += '=';

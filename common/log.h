@@ -3,7 +3,8 @@
 // with milliseconds, the process and thread ids, the event name and its
 // figures as key=value pairs:
 //   2026-12-06 23:41:07.118 pid=412 tid=416 http path=/releases/zel.zip status=200
-// A value with blanks, quotes or nothing in it is quoted. Each line is one
+// A field without a value is left out; a value with blanks or quotes is
+// quoted. Each line is one
 // write, so lines of two runs never interleave. A log that cannot be written
 // is skipped: logging never changes what the updater does.
 #pragma once
