@@ -87,7 +87,7 @@ mutant unpack-after-close install/package_install.cpp \
     's/    if (!UnpackIntoStaging()) {/    CloseOfficeApplication();\n    if (!UnpackIntoStaging()) {/' \
     'Installation|OfficeScenarios'
 mutant followed-link install/folders.cpp \
-    '0,/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/s//if (false) {/' \
+    's/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/if (false) {/;s/if (!SamePath(FinalPath(path), realPath)) {/if (false) {/' \
     'Link'
 mutant any-office install/app_processes.cpp \
     's/if (IsOfficeApplication(image, folders)) {/if (image.ends_with(L"zel_acc.exe")) {/' \
