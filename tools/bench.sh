@@ -9,7 +9,9 @@
 #      64 and 256 MiB (tools/bench_download.sh);
 #   3. resuming: 32 MiB at 1 MB/s, dropped every 5 MiB and not
 #      (tools/bench_resume.sh);
-#   4. the size of the product executable.
+#   4. the manifest check's time to fail against slow, silent and oversized
+#      servers, with its peak memory (tools/bench_deadline.sh);
+#   5. the size of the product executable.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/tests"
@@ -52,6 +54,10 @@ echo "== Download"
 echo
 echo "== Resume: 32 MiB at 1 MB/s, dropped every 5 MiB and not"
 "$root/tools/bench_resume.sh" 32 5 1000000 | grep -v '^Installing'
+
+echo
+echo "== Manifest check against slow, silent and oversized servers (30 s deadline)"
+"$root/tools/bench_deadline.sh"
 
 echo
 echo "== Product executable"
