@@ -45,7 +45,7 @@ mutant version-order update/version_quad.cpp \
     's/return server.part\[i\] > installed.part\[i\];/return server.part[i] < installed.part[i];/' \
     'IsNewerVersion|OfficeScenarios'
 mutant any-key update/pinned_request.cpp \
-    's/return std::memcmp(digest, ServerKeyPin, sizeof(digest)) == 0;/return true;/' \
+    's/if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {/if (!presented) {/' \
     'FetchManifest|CheckForUpdate|Download|OfficeScenarios'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
