@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "common/hex.h"
+
 Sha256::Sha256() {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
@@ -33,13 +35,7 @@ Sha256Digest Sha256::Finish() {
 }
 
 std::string Sha256ToHex(const Sha256Digest& digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
+    return ToHex(digest.data(), digest.size());
 }
 
 bool ParseSha256Hex(const std::wstring& text, Sha256Digest& digest) {

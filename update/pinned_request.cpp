@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "common/hex.h"
 #include "common/log.h"
 #include "update/office_proxy.h"
 #include "update/server_identity.h"
@@ -15,16 +16,6 @@ constexpr DWORD kIgnoreCertificateIdentity = SECURITY_FLAG_IGNORE_UNKNOWN_CA |
 // A proxy that takes the request and then says nothing (Wine keeps waiting
 // after a 407 it does not read) is given up in time for the direct way.
 constexpr DWORD kProxyAnswerMs = 10000;
-
-std::string Hex(const std::array<BYTE, 32>& bytes) {
-    static const char* kDigits = "0123456789abcdef";
-    std::string text;
-    for (BYTE b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
-}
 
 // TLS 1.2 must be asked for on Windows 7; 1.3 where the system knows it.
 void AskForCurrentTls(HINTERNET session) {
@@ -203,7 +194,7 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
     if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {
         if (presented) {
             record.key = "mismatch";
-            record.presented = Hex(*presented);
+            record.presented = ToHex(presented->data(), presented->size());
         }
         DWORD status = 0;
         DWORD statusSize = sizeof(status);

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "common/hex.h"
 #include "support/test_support.h"
 
 namespace testing_support {
@@ -14,14 +15,6 @@ namespace {
 
 std::wstring StateFolder() {
     return BinFolder() + L"\\..\\server-state";
-}
-
-std::string Hex(const std::string& bytes) {
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    }
-    return hex;
 }
 
 std::string ToJson(const ServerResponse& r) {
@@ -34,7 +27,8 @@ std::string ToJson(const ServerResponse& r) {
     } else if (!r.bodyFile.empty()) {
         json << ", \"body_file\": \"" << r.bodyFile << "\"";
     } else {
-        json << ", \"body_hex\": \"" << Hex(r.body) << "\"";
+        json << ", \"body_hex\": \""
+             << ToHex(reinterpret_cast<const unsigned char*>(r.body.data()), r.body.size()) << "\"";
     }
     if (r.dropAfter >= 0) {
         json << ", \"drop_after\": " << r.dropAfter;
