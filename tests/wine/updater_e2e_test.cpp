@@ -76,6 +76,7 @@ struct Scenario {
     const char* logged = nullptr;
     bool appRunning = false;  // this office's application runs before the updater
     bool zelHeld = false;     // a process keeps its current folder inside ZEL
+    bool slowUnpack = false;  // the unpack takes 1.5 s, for steps taken meanwhile
     const wchar_t* installed = L"v1.2.3.4";
     const wchar_t* program = L"zel_updater_test.exe";
 };
@@ -117,6 +118,7 @@ class UpdaterEndToEnd : public testing::Test {
             ASSERT_EQ(WaitForAppRecords(record, 1).size(), 1u);
         }
         SetServerScenario(s.server);
+        SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", s.slowUnpack ? L"1500" : nullptr);
         UpdaterRun run(BinFolder() + L"\\" + s.program, office.path());
         for (const Step& step : s.steps) {
             ASSERT_NO_FATAL_FAILURE(Do(run, office, step)) << "step " << (&step - &s.steps[0]);
@@ -236,7 +238,7 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())}, Archive()},
          .steps = {{kWindow}, {kClickStart}, {kClickStart}, {kStatus, texts::kStatusInstalling},
                    {kClose}, {kClickLater}},
-         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2, .slowUnpack = true},
         {.name = "later before the download: the running copy is restarted",
          .server = {v2}, .steps = {{kWindow}, {kClickLater}},
          .starts = {L"1.2.3.4", L"1.2.3.4"}, .appRunning = true},
