@@ -3,19 +3,22 @@
 # from 1.0.0.0 to 2.0.0.0, served over HTTPS on loopback by nginx with a
 # pinned key, run under Wine.
 #
-# Usage: tools/demo.sh [--headless] [--mandatory]
+# Usage: tools/demo.sh [--headless] [--mandatory] [--prepare]
 #   With a display (DISPLAY set) the updater's window appears and you press
 #   the button. Without one, or with --headless, it runs under a private Xvfb,
 #   presses the button itself and saves screenshots in demo/screenshots.
 #   --mandatory publishes 2.0.0.0 as a mandatory release instead.
+#   --prepare only makes the key, the builds and the Wine prefix, so that a
+#   later run (the test suite's) starts at once.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-headless=0 mandatory=0
+headless=0 mandatory=0 prepare=0
 for arg in "$@"; do
     case "$arg" in
         --headless) headless=1 ;;
         --mandatory) mandatory=1 ;;
-        -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --prepare) prepare=1 ;;
+        -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done
@@ -61,6 +64,7 @@ bin="$tests_build/bin"
 # A Wine prefix of the demo's own, apart from the test suite's.
 export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefix"
 "$tests_build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+[ "$prepare" = 0 ] || exit 0
 
 step "An office with version 1.0.0.0 installed"
 run="$demo/office"
