@@ -58,7 +58,7 @@ enum class Op {
     kDisabled,   // the window takes no input (checked once the notice box is gone)
     kEnabled,    // the window takes input again
     kSecondRun,  // another run in the same office meanwhile ends 0 at once
-    kRunning,    // a close request was ignored
+    kRunning,    // a close request was ignored, and the updater says so in its log
 };
 
 struct Step {
@@ -202,10 +202,18 @@ class UpdaterEndToEnd : public testing::Test {
                 EXPECT_EQ(second.WaitForExit(10000), 0u);
                 break;
             }
-            case Op::kRunning:
-                Sleep(300);
+            case Op::kRunning: {
+                // Once the updater has logged that it ignored the request.
+                const ULONGLONG deadline = GetTickCount64() + 5000;
+                while (
+                    ReadBytes(office / L"zel_updater.log").find("window.close result=\"ignored") ==
+                        std::string::npos &&
+                    GetTickCount64() < deadline) {
+                    Sleep(10);
+                }
                 EXPECT_TRUE(run.Running()) << "the close request is ignored";
                 break;
+            }
         }
     }
 };
