@@ -10,15 +10,7 @@ build="$root/build/tests"
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(64 256)
 
-"$root/tools/install_deps.sh"
-# The progress window needs an X display.
-if [ -z "${ZEL_BENCH_DISPLAY:-}" ]; then
-    ZEL_BENCH_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
-fi
-cmake --preset tests >/dev/null
-cmake --build --preset tests --target download_bench >/dev/null
-
-. "$root/tools/bench/test_server.sh"
+. "$root/tools/bench/download_prelude.sh"
 
 rounds=${ZEL_BENCH_ROUNDS:-3}
 run() { (cd "$work" && "$build/wine_run.sh" "$build/bin/download_bench.exe" "$1"); }

@@ -12,14 +12,7 @@ mib=${1:-32}
 drop_mib=${2:-5}
 rate=${3:-1000000}
 
-"$root/tools/install_deps.sh"
-if [ -z "${ZEL_BENCH_DISPLAY:-}" ]; then
-    ZEL_BENCH_DISPLAY=1 exec "$root/tools/with_display.sh" "$0" "$@"
-fi
-cmake --preset tests >/dev/null
-cmake --build --preset tests --target download_bench >/dev/null
-
-. "$root/tools/bench/test_server.sh"
+. "$root/tools/bench/download_prelude.sh"
 
 body="$work/package.bin"
 head -c $((mib * 1024 * 1024)) /dev/urandom >"$body"

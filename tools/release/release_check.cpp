@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "common/utf8.h"
 #include "update/installed_version.h"
 #include "update/manifest_reader.h"
@@ -19,17 +20,13 @@ namespace {
 
 std::string ReadFileBytes(const wchar_t* path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
+    UniqueFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
         bytes.append(buffer, read);
     }
-    CloseHandle(file);
     return bytes;
 }
 
