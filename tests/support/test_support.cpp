@@ -26,6 +26,15 @@ std::wstring AppVariant(const std::wstring& variant) {
     return BinFolder() + L"\\apps\\" + variant + L"\\zel_acc.exe";
 }
 
+namespace {
+// bin\\..\\scratch\\ in full, where every scratch folder is made.
+std::wstring ScratchRoot() {
+    wchar_t full[MAX_PATH * 2] = {};
+    GetFullPathNameW((BinFolder() + L"\\..\\scratch\\").c_str(), MAX_PATH * 2, full, nullptr);
+    return full;
+}
+}  // namespace
+
 ScratchFolder::ScratchFolder() {
     wchar_t previous[MAX_PATH * 2] = {};
     GetCurrentDirectoryW(MAX_PATH * 2, previous);
@@ -38,11 +47,7 @@ ScratchFolder::ScratchFolder() {
             c = L'_';
         }
     }
-    const std::wstring relative =
-        BinFolder() + L"\\..\\scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
-    wchar_t full[MAX_PATH * 2] = {};
-    GetFullPathNameW(relative.c_str(), MAX_PATH * 2, full, nullptr);
-    path_ = full;
+    path_ = ScratchRoot() + name + L"-" + std::to_wstring(GetCurrentProcessId());
     RemoveFolderTree(path_);
     MakeFolder(path_);
     SetCurrentDirectoryW(path_.c_str());
@@ -168,14 +173,27 @@ DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DW
 }
 
 void KillStrayApps() {
+    const std::wstring root = ScratchRoot();
+    const std::wstring mine = L"-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueKernelHandle app(
-            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (_wcsicmp(entry.szExeFile, L"zel_acc.exe") == 0 && app) {
+        UniqueKernelHandle app(OpenProcess(
+            PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+            entry.th32ProcessID));
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD length = MAX_PATH * 4;
+        if (!app || _wcsicmp(entry.szExeFile, L"zel_acc.exe") != 0 ||
+            !QueryFullProcessImageNameW(app.get(), 0, image, &length)) {
+            continue;
+        }
+        // Inside <scratch>\<test>-<this pid>\ only.
+        const std::wstring path(image, length);
+        const size_t end = path.find(L'\\', root.size());
+        if (_wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0 && end != std::wstring::npos &&
+            path.compare(end + 1 - mine.size(), mine.size(), mine) == 0) {
             TerminateProcess(app.get(), 0);
             WaitForSingleObject(app.get(), 5000);
         }

@@ -63,7 +63,8 @@ ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& f
 // Exit code, or STILL_ACTIVE when it did not end in time (then it is killed).
 DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
 DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs);
-// Ends every process whose file name is zel_acc.exe, in any case.
+// Ends every copy of the application started from this test program's
+// scratch folders; other test programs running meanwhile keep theirs.
 void KillStrayApps();
 // A copy of the application from another office (`office`\other\ZEL) whose
 // current folder is this office's ZEL, so that ZEL cannot be moved until it
