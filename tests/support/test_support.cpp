@@ -127,13 +127,8 @@ std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile) {
 
 std::vector<AppRecord> WaitForAppRecords(const std::wstring& recordFile, size_t count,
                                          DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    auto records = ReadAppRecords(recordFile);
-    while (records.size() < count && GetTickCount64() < deadline) {
-        Sleep(50);
-        records = ReadAppRecords(recordFile);
-    }
-    return records;
+    WaitUntil([&] { return ReadAppRecords(recordFile).size() >= count; }, timeoutMs);
+    return ReadAppRecords(recordFile);
 }
 
 ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& folder) {
@@ -180,9 +175,9 @@ void KillStrayApps() {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueKernelHandle app(OpenProcess(
-            PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-            entry.th32ProcessID));
+        UniqueKernelHandle app(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                        entry.th32ProcessID));
         wchar_t image[MAX_PATH * 4] = {};
         DWORD length = MAX_PATH * 4;
         if (!app || _wcsicmp(entry.szExeFile, L"zel_acc.exe") != 0 ||

@@ -31,6 +31,16 @@ class ScratchFolder {
     std::wstring previous_;
 };
 
+// Asks `done` every 10 ms until it holds or the time is up; its last answer.
+template <typename Done>
+bool WaitUntil(Done done, DWORD timeoutMs = 10000) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!done() && GetTickCount64() < deadline) {
+        Sleep(10);
+    }
+    return done();
+}
+
 void MakeFolder(const std::wstring& path);
 void CopyInto(const std::wstring& source, const std::wstring& target);
 void WriteBytes(const std::wstring& path, const std::string& bytes);

@@ -2,7 +2,9 @@
 // unpacker. InstallPackage ends its process, so it runs in install_driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <regex>
 
 #include "common/texts.h"
 #include "install/folders.h"
@@ -15,6 +17,7 @@ namespace {
 class Installation : public testing::Test {
   protected:
     void SetUp() override { Fresh(); }
+    void TearDown() override { KillStrayApps(); }
     const ScratchFolder& scratch() const { return *folder_; }
 
     // A new, empty scratch folder for the next case of a table.
@@ -26,34 +29,23 @@ class Installation : public testing::Test {
         boxes_ = scratch() / L"boxes.txt";
         SetEnvironmentVariableW(L"ZEL_BOX_RECORD", boxes_.c_str());
     }
-    void TearDown() override { KillStrayApps(); }
-
-    void UseArchive(const wchar_t* name) {
-        CopyInto(BinFolder() + L"\\archives\\" + name, scratch() / L"zel.zip");
-    }
-    void InstallOld(const wchar_t* variant = L"v1.2.3.4") {
-        InstallApp(scratch().path(), variant);
-        WriteBytes(scratch() / L"ZEL\\old.txt", "old installation");
-    }
     DWORD Run(const wchar_t* step) {
         return RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path(),
                           30000);
     }
-    void StartInstalled() {
-        ChildProcess app =
-            StartProcess(L"\"" + (scratch() / L"ZEL\\zel_acc.exe") + L"\"", scratch() / L"ZEL");
-        ASSERT_NE(app.process, nullptr);
-        CloseHandle(app.process);
-        ASSERT_EQ(WaitForAppRecords(record_, 1).size(), 1u);
-    }
-    // The events of the application and the unpacker in order, once there
-    // are `count` of them: "start,unpack,close,close,start".
-    std::wstring Events(size_t count) {
-        std::wstring events;
-        for (const auto& r : WaitForAppRecords(record_, count)) {
-            events += (events.empty() ? L"" : L",") + r.event.substr(0, 5);
+    // Starts the copy of the application at `relative`, put there first from
+    // `variant` when one is named, in its own folder; waits for its start.
+    ChildProcess Start(const std::wstring& relative, const wchar_t* variant = nullptr) {
+        const std::wstring path = scratch() / relative;
+        const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+        if (variant != nullptr) {
+            MakeFolder(folder);
+            CopyInto(AppVariant(variant), path);
         }
-        return events;
+        const size_t before = ReadAppRecords(record_).size();
+        ChildProcess app = StartProcess(L"\"" + path + L"\"", folder);
+        EXPECT_EQ(WaitForAppRecords(record_, before + 1).size(), before + 1);
+        return app;
     }
     std::string Log() { return ReadBytes(scratch() / L"zel_updater.log"); }
 
@@ -62,119 +54,162 @@ class Installation : public testing::Test {
     std::wstring boxes_;
 };
 
-TEST_F(Installation, ReplacesZelAndKeepsTheOldOneAsBackup) {
+// Whatever happens, ZEL ends holding a whole application: the new one, with
+// the old one kept as ZEL.bak, or the old one as it was.
+TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
+    const wchar_t* const inUse = texts::kInstallFolderInUse;
+    const wchar_t* const badArchive = texts::kExtractError;
     struct Case {
         const char* name;
-        bool zel;
-        bool staleBackup;
-        bool staleUpdate;
-        const wchar_t* running;  // variant started from ZEL before, or nullptr
-        DWORD holdMs;            // ZEL held in use by another office's copy
+        // The application's and the unpacker's records: the application is
+        // closed only once the release is unpacked.
+        std::wstring events;
+        const char* logged = "";
+        const wchar_t* box = nullptr;  // the failure shown; none: installed
+        const wchar_t* archive = L"good.zip";
+        const wchar_t* running = nullptr;  // variant started from ZEL before
+        bool zel = true;
+        bool stale = false;       // a stale ZEL.bak and update
+        DWORD holdZelMs = 0;      // ZEL in use by another office's copy
+        bool holdUpdate = false;  // the new files are held after the unpack
     } const cases[] = {
-        {"first installation", false, false, false, nullptr, 0},
-        {"stale ZEL.bak and update", true, true, true, nullptr, 0},
-        {"running application", true, false, false, L"v1.2.3.4", 0},
-        {"application refusing to close", true, false, false, L"refuses-close", 0},
-        {"ZEL in use for 3 s", true, false, false, nullptr, 3000},
+        {.name = "first installation", .events = L"unpac,start", .zel = false},
+        {.name = "stale ZEL.bak and update", .events = L"unpac,start", .stale = true},
+        {.name = "running application",
+         .events = L"start,unpac,close,close,start",
+         .running = L"v1.2.3.4"},
+        {.name = "application refusing to close",
+         .events = L"start,unpac,close,close,start",
+         .running = L"refuses-close"},
+        {.name = "ZEL in use for 3 s", .events = L"unpac,start", .holdZelMs = 3000},
+        // A failed unpack never closes the application; a failed swap has
+        // closed it, and the updater's end starts it again.
+        {.name = "damaged archive",
+         .events = L"start,unpac",
+         .logged = "unpack.end exit_code=4",
+         .box = badArchive,
+         .archive = L"damaged.zip",
+         .running = L"v1.2.3.4"},
+        {.name = "no archive",
+         .events = L"start,unpac",
+         .logged = "unpack.end exit_code=3",
+         .box = badArchive,
+         .archive = nullptr,
+         .running = L"v1.2.3.4"},
+        {.name = "nested archive",
+         .events = L"start,unpac",
+         .logged = "unpack.check result=failed",
+         .box = badArchive,
+         .archive = L"nested.zip",
+         .running = L"v1.2.3.4"},
+        {.name = "ZEL in use throughout",
+         .events = L"start,unpac,close,close",
+         .logged = "move from=ZEL to=ZEL\\.bak attempts=\\d+ result=failed error=\"32 ",
+         .box = inUse,
+         .running = L"v1.2.3.4",
+         .holdZelMs = 60000},
+        // ZEL is already ZEL.bak when update cannot follow: it must come back.
+        {.name = "new files held",
+         .events = L"start,unpac,close,close",
+         .logged = "move from=ZEL\\.bak to=ZEL attempts=1 result=ok",
+         .box = inUse,
+         .running = L"v1.2.3.4",
+         .holdUpdate = true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fresh();
-        UseArchive(L"good.zip");
-        if (c.zel) {
-            InstallOld(c.running != nullptr ? c.running : L"v1.2.3.4");
+        if (c.archive != nullptr) {
+            CopyInto(BinFolder() + L"\\archives\\" + c.archive, scratch() / L"zel.zip");
         }
-        if (c.staleBackup) {
+        if (c.zel) {
+            InstallApp(scratch().path(), c.running != nullptr ? c.running : L"v1.2.3.4");
+            WriteBytes(scratch() / L"ZEL\\old.txt", "old installation");
+        }
+        if (c.stale) {
             InstallApp(scratch() / L"ZEL.bak", L"v1.2.10.0");
             WriteBytes(scratch() / L"ZEL.bak\\stale.txt", "stale");
-        }
-        if (c.staleUpdate) {
             MakeFolder(scratch() / L"update");
             WriteBytes(scratch() / L"update\\leftover.txt", "leftover");
         }
         if (c.running != nullptr) {
-            StartInstalled();
+            CloseHandle(Start(L"ZEL\\zel_acc.exe").process);
         }
         ChildProcess holder;
-        if (c.holdMs > 0) {
-            holder = StartZelHolder(scratch().path(), c.holdMs);
+        if (c.holdZelMs > 0) {
+            holder = StartZelHolder(scratch().path(), c.holdZelMs);
         }
-        EXPECT_EQ(Run(L"install"), 0u);
-        // The application is closed only once the release is unpacked.
-        EXPECT_EQ(Events(c.running ? 5 : 2),
-                  c.running ? L"start,unpac,close,close,start" : L"unpac,start");
-        EXPECT_EQ(ReadAppRecords(record_).back().version, L"2.0.0.0");
-        EXPECT_EQ(ReadAppRecords(record_).back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
-        EXPECT_TRUE(Exists(scratch() / L"ZEL\\data\\config.ini"));
+        SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", c.holdUpdate ? L"9000" : nullptr);
+        const bool installed = c.box == nullptr;
+        EXPECT_EQ(Run(L"install"), installed ? 0u : 3u) << "InstallPackage returns after a failure";
+        SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", nullptr);
+
+        std::wstring events;
+        for (const auto& r : WaitForAppRecords(record_, std::ranges::count(c.events, L',') + 1)) {
+            events += (events.empty() ? L"" : L",") + r.event.substr(0, 5);
+        }
+        EXPECT_EQ(events, c.events);
+        EXPECT_TRUE(std::regex_search(Log(), std::regex(c.logged))) << Log();
+        EXPECT_EQ(Narrow2Wide(ReadBytes(boxes_)),
+                  installed
+                      ? L""
+                      : c.box + (L"\t" + std::wstring(texts::kErrorCaptionPersian)) + L"\t16\n");
+        EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
+        EXPECT_EQ(Exists(scratch() / L"ZEL\\data\\config.ini"), installed);
+        EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), installed ? "" : "old installation");
+        EXPECT_EQ(ReadBytes(scratch() / L"ZEL.bak\\old.txt"),
+                  installed && c.zel ? "old installation" : "");
+        EXPECT_EQ(Exists(scratch() / L"ZEL.bak"), installed && c.zel);
         EXPECT_FALSE(Exists(scratch() / L"ZEL\\leftover.txt"));
-        EXPECT_FALSE(Exists(scratch() / L"update"));
-        EXPECT_FALSE(Exists(scratch() / L"ZEL.bak\\stale.txt"));
-        EXPECT_EQ(ReadBytes(scratch() / L"ZEL.bak\\old.txt"), c.zel ? "old installation" : "");
-        EXPECT_EQ(WaitForExit(holder, 10000), c.holdMs > 0 ? 0u : STILL_ACTIVE);
-        KillStrayApps();
+        // Removed where possible: held, it waits for the next installation.
+        EXPECT_EQ(Exists(scratch() / L"update"), c.holdUpdate);
+        if (installed) {
+            EXPECT_EQ(ReadAppRecords(record_).back().version, L"2.0.0.0");
+            EXPECT_EQ(ReadAppRecords(record_).back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
+        }
+        // Another office's copy is never asked to close; it runs on when the
+        // installation gave up waiting for it.
+        EXPECT_EQ(ReadAppRecords(scratch() / L"other-record.txt").size(), c.holdZelMs ? 1u : 0u);
+        EXPECT_EQ(WaitForExit(holder, installed ? 10000 : 0),
+                  installed && c.holdZelMs ? 0u : STILL_ACTIVE);
+        WaitUntil([&] { return RemoveFolderTree(scratch() / L"update"); });
     }
 }
 
-TEST_F(Installation, AFailureLeavesTheOldApplicationInPlace) {
+TEST_F(Installation, TheLaterButtonEndsOnlyThisOfficesApplication) {
     struct Case {
-        const wchar_t* archive;
-        bool holdZel;
-        const wchar_t* box;
-        const char* logged;
-        bool holdUpdate = false;  // the new files are held after the unpack
+        const wchar_t* place;
+        const wchar_t* variant;
+        bool ours;
     } const cases[] = {
-        {L"damaged.zip", false, texts::kExtractError, "unpack.end exit_code=4"},
-        {L"missing.zip", false, texts::kExtractError, "unpack.end exit_code=3"},
-        {L"nested.zip", false, texts::kExtractError, "unpack.check result=failed"},
-        {L"good.zip", true, texts::kInstallFolderInUse, "attempts="},
-        // ZEL is already ZEL.bak when update cannot follow: it must come back.
-        {L"good.zip", false, texts::kInstallFolderInUse,
-         "move from=ZEL.bak to=ZEL attempts=1 result=ok", true},
+        {L"zel\\zel_acc.exe", L"v1.2.3.4", true},  // folder names in any case
+        {L"ZEL.bak\\zel_acc.exe", L"refuses-close", true},
+        {L"update\\helper.exe", L"v1.2.3.4", true},       // any program inside
+        {L"ZELx\\ZEL\\zel_acc.exe", L"v1.2.3.4", false},  // another office
     };
+    std::vector<ChildProcess> apps;
     for (const auto& c : cases) {
-        SCOPED_TRACE(Wide2Narrow(c.archive));
-        Fresh();
-        InstallOld();
-        if (std::wstring(c.archive) != L"missing.zip") {
-            UseArchive(c.archive);
-        }
-        StartInstalled();
-        ChildProcess holder;
-        if (c.holdZel) {
-            holder = StartZelHolder(scratch().path(), 60000);
-        }
-        SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", c.holdUpdate ? L"9000" : nullptr);
-        EXPECT_EQ(Run(L"install"), 3u) << "InstallPackage returns after a failure";
-        SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", nullptr);
-        EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), "old installation");
-        EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
-        EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
-        // Removed where possible: held, it waits for the next installation.
-        EXPECT_EQ(Exists(scratch() / L"update"), c.holdUpdate);
-        const ULONGLONG heldUntil = GetTickCount64() + 10000;
-        while (!RemoveFolderTree(scratch() / L"update") && GetTickCount64() < heldUntil) {
-            Sleep(100);  // until the holder of the new files has gone
-        }
-        EXPECT_EQ(Narrow2Wide(ReadBytes(boxes_)),
-                  std::wstring(c.box) + L"\t" + texts::kErrorCaptionPersian + L"\t16\n");
-        EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
-        // A failed unpack never closes the application; a failed swap has
-        // closed it, and the updater's end starts it again.
-        const bool swapFailed = c.holdZel || c.holdUpdate;
-        EXPECT_EQ(Events(swapFailed ? 4 : 2),
-                  swapFailed ? L"start,unpac,close,close" : L"start,unpac");
-        if (c.holdZel) {
-            EXPECT_NE(Log().find("move from=ZEL to=ZEL.bak"), std::string::npos);
-            EXPECT_NE(Log().find("result=failed error=\"32 "), std::string::npos);
-            EXPECT_EQ(WaitForExit(holder, 0), STILL_ACTIVE) << "another office's copy runs on";
-            EXPECT_EQ(ReadAppRecords(scratch() / L"other-record.txt").size(), 1u) << "no close";
-        }
+        apps.push_back(Start(c.place, c.variant));
     }
+    EXPECT_EQ(Run(L"later"), 0u);
+    for (size_t i = 0; i < apps.size(); ++i) {
+        SCOPED_TRACE(Wide2Narrow(cases[i].place));
+        const DWORD pid = apps[i].pid;
+        EXPECT_EQ(WaitForExit(apps[i], 0), cases[i].ours ? 0u : STILL_ACTIVE);
+        EXPECT_EQ(std::ranges::count_if(
+                      ReadAppRecords(record_),
+                      [pid](const AppRecord& r) { return r.pid == pid && r.event != L"start"; }),
+                  cases[i].ours ? 2 : 0)
+            << "both windows";
+    }
+    const auto records = WaitForAppRecords(record_, 11);
+    ASSERT_EQ(records.size(), 11u);
+    EXPECT_EQ(records.back().event, L"start") << "and the application started again";
 }
 
 TEST_F(Installation, TheNextStartHealsAndRemovesWhatWasSetAside) {
-    InstallOld();
-    ASSERT_TRUE(MoveFileW((scratch() / L"ZEL").c_str(), (scratch() / L"ZEL.bak").c_str()));
+    MakeFolder(scratch() / L"ZEL.bak");
+    WriteBytes(scratch() / L"ZEL.bak\\old.txt", "old installation");
     InstallApp(scratch() / L"update.old-12", L"v1.2.3.4");
     EXPECT_EQ(Run(L"tidy"), 0u);
     EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), "old installation");

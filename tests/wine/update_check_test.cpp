@@ -2,13 +2,13 @@
 // over real TLS.
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <tuple>
 
 #include "common/texts.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
 #include "support/updater_driver.h"
-#include "update/manifest_fetch.h"
 #include "update/update_check.h"
 
 using namespace testing_support;
@@ -18,29 +18,6 @@ namespace {
 const std::string kManifest =
     R"({"version": "9.0.0.0", "url": "https://x/zel.zip", "mandatory": true, )"
     R"("sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"})";
-
-// No TLS 1.3-only row: Wine 8 does not offer 1.3 and fails with 12157.
-TEST(FetchManifest, TakesTheWholeBodyFromAnyCertificateWithThePinnedKey) {
-    const std::string large(20000, 'x');
-    const std::pair<ServerResponse, std::wstring> cases[] = {
-        {{.body = "{}"}, L"{}"},
-        {{.cert = "pinned-expired", .body = "{}"}, L"{}"},
-        {{.cert = "pinned-otherhost", .body = "{}"}, L"{}"},
-        {{.body = "{}", .more = R"("tls": "1.2")"}, L"{}"},
-        {{.body = "\xd9\x86\xd8\xb3\xd8\xae\xd9\x87 \xd8\xac\xd8\xaf\xdb\x8c\xd8\xaf"},
-         L"نسخه جدید"},
-        {{.body = "a\xff\x62\xc3"}, L"a\uFFFDb\uFFFD"},
-        {{.body = "\xef\xbb\xbf{}"}, L"\uFEFF{}"},
-        {{.body = large}, std::wstring(large.begin(), large.end())},
-    };
-    for (const auto& [response, expected] : cases) {
-        SCOPED_TRACE(response.more + " " + response.cert + " " + response.body.substr(0, 8));
-        SetServerScenario({response});
-        std::wstring text = L"left over";
-        EXPECT_TRUE(FetchManifest(L"1.2.3.4", text));
-        EXPECT_EQ(text, expected);
-    }
-}
 
 // No redirect is followed, not even to a host holding the pinned key; no half
 // or oversized manifest is used. The log names the cause.
@@ -83,45 +60,65 @@ TEST(CheckForUpdate, FailsWithoutAWholeManifestAndSaysWhy) {
         EXPECT_NE(log.find(logged), std::string::npos) << log;
     }
 }
-TEST(CheckForUpdate, AsksForTheInstalledVersionAndStoresTheManifest) {
-    const std::tuple<const wchar_t*, const char*, const char*, bool> cases[] = {
-        {L"v1.2.3.4", "1.2.3.4", "{}", false},
-        {nullptr, "0.0.0.0", R"({"mandatory": "true"})", true},
-        {L"v3.1.0+12", "3.1.0.12",
-         R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "notes": "a\r\nb", "mandatory": true})",
-         true},
+// The installed version as the request carries it, and the whole manifest
+// read from any certificate with the pinned key. No TLS 1.3-only row: Wine 8
+// does not offer 1.3 and fails with 12157.
+TEST(CheckForUpdate, AsksForTheInstalledVersionAndReadsTheWholeManifest) {
+    const auto notes = [](const std::string& text) {
+        return R"({"version": "2.0.0.0", "notes": ")" + text + "\"}";
     };
-    UpdateManifest last;
-    for (const auto& [variant, version, body, mandatory] : cases) {
-        SCOPED_TRACE(version);
+    const std::string large(20000, 'x');
+    const struct {
+        const wchar_t* installed;  // the variant in ZEL, L"folder" for a folder, or none
+        ServerResponse response;
+        const char* asked;
+        std::wstring notes;
+        bool box = false;  // the version cannot be read
+    } cases[] = {
+        {L"v1.2.3.4", {.body = notes("a\\r\\nb")}, "1.2.3.4", L"a\\r\\nb"},
+        {L"v3.1.0+12", {.cert = "pinned-expired", .body = notes("")}, "3.1.0.12", L""},
+        {L"cp04e4", {.cert = "pinned-otherhost", .body = notes("")}, "5.6.7.8", L""},  // 1st translation
+        {nullptr, {.body = notes("t"), .more = R"("tls": "1.2")"}, "0.0.0.0", L"t"},
+        {L"folder",
+         {.body = notes("\xd9\x86\xd8\xb3\xd8\xae\xd9\x87 \xd8\xac\xd8\xaf\xdb\x8c\xd8\xaf")},
+         "0.0.0.0", L"نسخه جدید", true},
+        {L"empty", {.body = notes("a\xff\x62") + "\xc3"}, "0.0.0.0", L"a\uFFFDb", true},
+        {L"noversion", {.body = "\xef\xbb\xbf" + notes("bom")}, "0.0.0.0", L"bom", true},
+        {L"v1.2.3.4", {.body = notes(large)}, "1.2.3.4", std::wstring(large.begin(), large.end())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked + (" " + c.response.cert + " " + c.response.more));
         ScratchFolder scratch;
-        if (variant != nullptr) {
-            InstallApp(scratch.path(), variant);
+        if (c.installed == std::wstring_view(L"folder")) {
+            MakeFolder(scratch / L"ZEL\\zel_acc.exe");
+        } else if (c.installed != nullptr) {
+            InstallApp(scratch.path(), c.installed);
         }
-        SetServerScenario({{.body = body}});
+        SetServerScenario({c.response});
         BoxCapture boxes;
         const std::optional<UpdateCheck> check = CheckForUpdate();
         ASSERT_TRUE(check);
-        EXPECT_TRUE(boxes.boxes().empty());
-        EXPECT_EQ(Wide2Narrow(check->installedVersion), version);
-        EXPECT_EQ(check->manifest.mandatory, mandatory);
-        last = check->manifest;
+        EXPECT_EQ(Wide2Narrow(check->installedVersion), c.asked);
+        EXPECT_EQ(check->manifest.version, L"2.0.0.0");
+        EXPECT_EQ(check->manifest.notes, c.notes);
+        ASSERT_EQ(boxes.boxes().size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_EQ(boxes.boxes()[0].text, texts::kVersionReadError);
+            EXPECT_EQ(boxes.boxes()[0].caption, texts::kErrorCaptionPersian);
+            EXPECT_EQ(boxes.boxes()[0].style, static_cast<UINT>(MB_ICONERROR));
+        }
         const auto requests = ReceivedRequests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].requestLine,
-                  std::string("GET /api/sysboot/check/ZEL_ACC/") + version + " HTTP/1.1");
+                  std::string("GET /api/sysboot/check/ZEL_ACC/") + c.asked + " HTTP/1.1");
         EXPECT_EQ(requests[0].bodyBytes, 0);
-        bool sawAgent = false;
+        std::string names;
         for (const auto& header : requests[0].headers) {
-            const std::string name = header.substr(0, header.find(':'));
-            EXPECT_TRUE(name == "Host" || name == "User-Agent" || name == "Connection")
-                << "unexpected header " << header;
-            sawAgent |= header == "User-Agent: ZEL-Updater";
+            names += header.substr(0, header.find(':')) + " ";
         }
-        EXPECT_TRUE(sawAgent);
+        EXPECT_EQ(names, "User-Agent Host Connection ") << "no other header";
+        EXPECT_EQ(requests[0].headers.at(0), "User-Agent: ZEL-Updater");
     }
-    EXPECT_EQ(last.version, L"2.0.0.0");
-    EXPECT_EQ(last.notes, L"a\\r\\nb");
 }
 
 // The real updater built with a 4 s manifest deadline (the product's is 30 s,

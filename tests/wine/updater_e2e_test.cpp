@@ -238,7 +238,7 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .server = {{.body = ManifestJson("1.2.9.9")}}, .steps = {{kHiddenToTheEnd}},
          .starts = {L"1.2.10.0"}, .zelAfter = L"1.2.10.0", .installed = L"v1.2.10.0"},
         {.name = "nothing listening", .steps = {{kBox, texts::kServerError}},
-         .program = L"zel_updater_unreachable.exe"},
+         .logged = "reason=connect status=0 error=\"12029 (", .program = L"zel_updater_unreachable.exe"},
         {.name = "status 500", .server = {{.status = 500, .body = ManifestJson("9.0.0.0")}},
          .steps = {{kBox, texts::kServerError}}},
         {.name = "another key", .server = {otherKey}, .steps = {{kBox, texts::kServerError}}},
