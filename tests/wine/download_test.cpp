@@ -1,13 +1,10 @@
 // DownloadPackage against the real test server over real TLS, with the files
-// and the log it leaves behind; and the real updater continuing a download
-// in its next run.
+// and the log it leaves behind.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
 #include "download/download_package.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
-#include "support/updater_driver.h"
 
 using namespace testing_support;
 
@@ -200,38 +197,6 @@ TEST_F(Download, FailsAfterThreeAttemptsThatAddNothing) {
         EXPECT_TRUE(Logged(c.logged));
         EXPECT_TRUE(Logged("download result=failed attempts=3"));
     }
-}
-
-TEST(DownloadAcrossRuns, TheUpdaterKilledHalfWayContinuesInItsNextRun) {
-    ScratchFolder scratch;
-    InstallApp(scratch.path(), L"v1.2.3.4");
-    const std::string archive = ReadBytes(BinFolder() + L"\\archives\\good.zip");
-    ServerResponse manifest, package;
-    manifest.body = R"({"version": "2.0.0.0", "url": "https://x/zel.zip", "sha256": ")" +
-                    Sha256Hex(archive) + "\"}";
-    package.bodyFile = UnixPath(BinFolder() + L"\\archives\\good.zip");
-    for (const long long rate : {static_cast<long long>(archive.size() / 3), 0LL}) {
-        package.rate = rate;
-        SetServerScenario({manifest, package});
-        UpdaterRun run(BinFolder() + L"\\zel_updater_test.exe", scratch.path());
-        ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
-        run.Click(kStartButtonId);
-        const ULONGLONG deadline = GetTickCount64() + 15000;
-        while (rate > 0 && !Exists(scratch / L"zel.zip.part.resume") &&
-               GetTickCount64() < deadline) {
-            Sleep(20);
-        }
-        EXPECT_EQ(run.WaitForExit(rate > 0 ? 0 : 30000), rate > 0 ? STILL_ACTIVE : 0u);
-    }
-    const auto requests = ReceivedRequests();
-    ASSERT_EQ(requests.size(), 2u);
-    const std::string range = RangeAsked(requests[1]);
-    const long long resumedAt = range.size() > 6 ? std::stoll(range.substr(6)) : 0;
-    EXPECT_GT(resumedAt, 0) << range;
-    EXPECT_EQ(requests[1].sent, static_cast<long long>(archive.size()) - resumedAt);
-    EXPECT_TRUE(Logged("download result=ok attempts=1"));
-    EXPECT_TRUE(Exists(scratch / L"ZEL\\data\\config.ini")) << "installed";
-    KillStrayApps();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
+#include <optional>
 
 #include "app/main_window.h"
 #include "common/texts.h"
@@ -30,16 +30,13 @@ std::string ManifestJson(const std::string& version, bool mandatory = false,
 }
 
 // The archive as the server sends it, a moment late so that the download's
-// first status can be seen, and optionally held back part-way.
-ServerResponse Archive(const wchar_t* name = L"good.zip", int stallMs = 0) {
-    ServerResponse response;
-    response.bodyFile = UnixPath(BinFolder() + L"\\archives\\" + name);
-    response.delayMs = 700;
-    if (stallMs > 0) {
-        response.stallAfter = 16384 * 4;
-        response.stallMs = stallMs;
-    }
-    return response;
+// first status can be seen, and optionally held back part-way or slowed.
+ServerResponse Archive(const wchar_t* name = L"good.zip", int stallMs = 0, long long rate = 0) {
+    return {.bodyFile = UnixPath(BinFolder() + L"\\archives\\" + name),
+            .delayMs = 700,
+            .stallAfter = stallMs > 0 ? 16384 * 4 : -1,
+            .stallMs = stallMs,
+            .rate = rate};
 }
 
 std::string GoodDigest() {
@@ -50,15 +47,19 @@ std::string GoodDigest() {
 enum class Op {
     kHiddenToTheEnd,  // the window exists but is never shown until the updater ends
     kWindow,          // the window is shown
+    kRelease,         // it shows the release's notes, with nothing started yet
     kClickStart,
+    kFocusStart,  // a notification other than a click
     kClickLater,
     kClose,
     kStatus,     // the status line shows the text
+    kProgress,   // the status lines so far: the download's, then progress up to 100 %
     kBox,        // a box with the text (and its caption) shows; it is dismissed
     kDisabled,   // the window takes no input (checked once the notice box is gone)
     kEnabled,    // the window takes input again
     kSecondRun,  // another run in the same office meanwhile ends 0 at once
     kRunning,    // a close request was ignored, and the updater says so in its log
+    kRestart,    // once a part of the download is kept, the updater is killed and run again
 };
 
 struct Step {
@@ -77,6 +78,7 @@ struct Scenario {
     bool appRunning = false;  // this office's application runs before the updater
     bool zelHeld = false;     // a process keeps its current folder inside ZEL
     bool slowUnpack = false;  // the unpack takes 1.5 s, for steps taken meanwhile
+    bool resumed = false;     // the last request continues a kept part
     const wchar_t* installed = L"v1.2.3.4";
     const wchar_t* program = L"zel_updater_test.exe";
 };
@@ -91,12 +93,13 @@ const wchar_t* CaptionOf(const std::wstring& text) {
 // The application's start records, once there are `count` (or after a while).
 std::vector<AppRecord> Starts(const std::wstring& record, size_t count) {
     std::vector<AppRecord> starts;
-    const ULONGLONG deadline = GetTickCount64() + (count == 0 ? 300 : 10000);
-    do {
-        Sleep(50);
-        starts = ReadAppRecords(record);
-        std::erase_if(starts, [](const AppRecord& r) { return r.event != L"start"; });
-    } while (starts.size() < count && GetTickCount64() < deadline);
+    WaitUntil(
+        [&] {
+            starts = ReadAppRecords(record);
+            std::erase_if(starts, [](const AppRecord& r) { return r.event != L"start"; });
+            return starts.size() >= count && count > 0;
+        },
+        count == 0 ? 300 : 10000);
     return starts;
 }
 
@@ -119,11 +122,17 @@ class UpdaterEndToEnd : public testing::Test {
         }
         SetServerScenario(s.server);
         SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", s.slowUnpack ? L"1500" : nullptr);
-        UpdaterRun run(BinFolder() + L"\\" + s.program, office.path());
+        std::optional<UpdaterRun> run(std::in_place, BinFolder() + L"\\" + s.program,
+                                      office.path());
         for (const Step& step : s.steps) {
-            ASSERT_NO_FATAL_FAILURE(Do(run, office, step)) << "step " << (&step - &s.steps[0]);
+            if (step.op == Op::kRestart) {
+                EXPECT_TRUE(WaitUntil([&] { return Exists(office / L"zel.zip.part.resume"); }));
+                run.reset();
+                run.emplace(BinFolder() + L"\\" + s.program, office.path());
+            }
+            ASSERT_NO_FATAL_FAILURE(Do(*run, office, step)) << "step " << (&step - &s.steps[0]);
         }
-        EXPECT_EQ(run.WaitForExit(), 0u);
+        EXPECT_EQ(run->WaitForExit(), 0u);
 
         const auto starts = Starts(record, s.starts.size());
         ASSERT_EQ(starts.size(), s.starts.size());
@@ -136,8 +145,19 @@ class UpdaterEndToEnd : public testing::Test {
         const bool updated = std::wstring(s.zelAfter) == L"2.0.0.0";
         EXPECT_EQ(Exists(office / L"ZEL.bak\\zel_acc.exe"), updated);
         EXPECT_FALSE(Exists(office / L"update"));
+        const auto requests = ReceivedRequests();
         if (s.requests >= 0) {
-            EXPECT_EQ(static_cast<int>(ReceivedRequests().size()), s.requests);
+            EXPECT_EQ(static_cast<int>(requests.size()), s.requests);
+        }
+        if (s.resumed) {
+            const auto& headers = requests.back().headers;
+            const auto range = std::ranges::find_if(
+                headers, [](const std::string& h) { return h.starts_with("Range: bytes="); });
+            ASSERT_NE(range, headers.end());
+            const long long kept = std::stoll(range->substr(13));
+            EXPECT_GT(kept, 0);
+            const std::string archive = ReadBytes(BinFolder() + L"\\archives\\good.zip");
+            EXPECT_EQ(requests.back().sent, std::ssize(archive) - kept) << "exactly the rest";
         }
         if (s.logged != nullptr) {
             EXPECT_NE(ReadBytes(office / L"zel_updater.log").find(s.logged), std::string::npos)
@@ -159,10 +179,25 @@ class UpdaterEndToEnd : public testing::Test {
                 break;
             }
             case Op::kWindow:
+            case Op::kRestart:
                 ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
+                break;
+            case Op::kRelease:
+                EXPECT_EQ(run.NotesText(), step.text);
+                EXPECT_EQ(WindowText(run.window()), texts::kWindowTitle);
+                EXPECT_EQ(WindowText(run.Control(kStartButtonId)), texts::kStartButtonText);
+                EXPECT_EQ(WindowText(run.Control(kLaterButtonId)), texts::kLaterButtonText);
+                EXPECT_TRUE(IsWindowEnabled(run.window()));
+                EXPECT_EQ(GetWindowLongW(run.window(), GWL_EXSTYLE) & 0x00403000, 0x00403000);
+                EXPECT_EQ(SendMessageW(run.Control(kProgressBarId), PBM_GETRANGE, FALSE, 0), 100);
+                EXPECT_EQ(run.ProgressPosition(), 0);
+                EXPECT_EQ(run.StatusText(), L"");
                 break;
             case Op::kClickStart:
                 run.Click(kStartButtonId);
+                break;
+            case Op::kFocusStart:
+                run.Click(kStartButtonId, BN_SETFOCUS);
                 break;
             case Op::kClickLater:
                 run.Click(kLaterButtonId);
@@ -173,6 +208,16 @@ class UpdaterEndToEnd : public testing::Test {
             case Op::kStatus:
                 ASSERT_TRUE(run.WaitForStatus(step.text)) << Wide2Narrow(run.StatusText());
                 break;
+            case Op::kProgress: {
+                EXPECT_EQ(run.HighestProgressSeen(), 100);
+                const auto& seen = run.StatusesSeen();
+                auto it = std::find(seen.begin(), seen.end(), texts::kStatusDownloading);
+                ASSERT_GE(seen.end() - it, 3);
+                while (++it + 1 != seen.end()) {
+                    EXPECT_NE(it->find(L"KB/s"), std::wstring::npos) << "progress lines between";
+                }
+                break;
+            }
             case Op::kBox: {
                 const BoxSeen box = run.WaitForBox(30000);
                 EXPECT_EQ(box.text, step.text);
@@ -189,31 +234,21 @@ class UpdaterEndToEnd : public testing::Test {
                 EXPECT_FALSE(IsWindowVisible(run.Control(kStartButtonId)));
                 EXPECT_FALSE(IsWindowVisible(run.Control(kLaterButtonId)));
                 break;
-            case Op::kEnabled: {
-                const ULONGLONG deadline = GetTickCount64() + 5000;
-                while (!IsWindowEnabled(run.window()) && GetTickCount64() < deadline) {
-                    Sleep(10);
-                }
-                EXPECT_TRUE(IsWindowEnabled(run.window()));
+            case Op::kEnabled:
+                EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(run.window()) != FALSE; }));
                 break;
-            }
             case Op::kSecondRun: {
                 UpdaterRun second(BinFolder() + L"\\zel_updater_test.exe", office.path());
                 EXPECT_EQ(second.WaitForExit(10000), 0u);
                 break;
             }
-            case Op::kRunning: {
-                // Once the updater has logged that it ignored the request.
-                const ULONGLONG deadline = GetTickCount64() + 5000;
-                while (
-                    ReadBytes(office / L"zel_updater.log").find("window.close result=\"ignored") ==
-                        std::string::npos &&
-                    GetTickCount64() < deadline) {
-                    Sleep(10);
-                }
+            case Op::kRunning:
+                WaitUntil([&] {
+                    return ReadBytes(office / L"zel_updater.log")
+                               .find("window.close result=\"ignored") != std::string::npos;
+                });
                 EXPECT_TRUE(run.Running()) << "the close request is ignored";
                 break;
-            }
         }
     }
 };
@@ -242,10 +277,16 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
         {.name = "status 500", .server = {{.status = 500, .body = ManifestJson("9.0.0.0")}},
          .steps = {{kBox, texts::kServerError}}},
         {.name = "another key", .server = {otherKey}, .steps = {{kBox, texts::kServerError}}},
+        {.name = "a newer release: the window with the notes; closing it starts nothing",
+         .server = {{.body = ManifestJson("2.0.0.0", false, "\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88\xd8\xaf\\r\\nbb")}},
+         .steps = {{kWindow}, {kRelease, L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\nبهبود\r\nbb"},
+                   {kFocusStart}, {kClose}},
+         .requests = 1},
         {.name = "start: download, install, restart; later and close ignored while installing",
-         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())}, Archive()},
+         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
+                    Archive(L"good.zip", 1500)},
          .steps = {{kWindow}, {kClickStart}, {kClickStart}, {kStatus, texts::kStatusInstalling},
-                   {kClickLater}, {kClose}},
+                   {kProgress}, {kClickLater}, {kClose}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2, .slowUnpack = true},
         {.name = "later before the download: the running copy is restarted",
          .server = {v2}, .steps = {{kWindow}, {kClickLater}},
@@ -273,6 +314,14 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
         {.name = "failed mandatory download: the window can be closed",
          .server = {v2Mandatory, gone},
          .steps = {{kWindow}, {kBox, notice}, {kStatus, failed}, {kEnabled}, {kClose}}},
+        {.name = "the updater killed half-way continues the download in its next run",
+         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
+                    Archive(L"good.zip", 0, 265375 / 3),
+                    {.body = ManifestJson("2.0.0.0", false, "", GoodDigest())}, Archive()},
+         .steps = {{kWindow}, {kClickStart}, {kRestart}, {kClickStart},
+                   {kStatus, texts::kStatusInstalling}},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 4,
+         .logged = "download result=ok attempts=1", .resumed = true},
         {.name = "mandatory, ZEL in use: the old application is back when the window closes",
          .server = {v2Mandatory, Archive()},
          .steps = {{kWindow}, {kBox, notice}, {kDisabled}, {kBox, inUse}, {kStatus, inUse},
@@ -283,54 +332,6 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
     // clang-format on
     for (const Scenario& s : scenarios) {
         Play(s);
-    }
-}
-
-// What the window shows of a newer release, the notes read from UTF-8; closing
-// it ends the updater and starts nothing.
-TEST_F(UpdaterEndToEnd, ANewerReleaseShowsTheWindowWithTheNotes) {
-    ScratchFolder office;
-    const std::wstring record = UseAppRecord(office.path());
-    InstallApp(office.path(), L"v1.2.3.4");
-    const std::string notes = "\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88\xd8\xaf\\r\\nbb";
-    SetServerScenario({{.body = ManifestJson("2.0.0.0", false, notes)}});
-    UpdaterRun run(BinFolder() + L"\\zel_updater_test.exe", office.path());
-    ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
-    EXPECT_EQ(run.NotesText(), L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\nبهبود\r\nbb");
-    EXPECT_EQ(WindowText(run.window()), texts::kWindowTitle);
-    EXPECT_EQ(WindowText(run.Control(kStartButtonId)), texts::kStartButtonText);
-    EXPECT_EQ(WindowText(run.Control(kLaterButtonId)), texts::kLaterButtonText);
-    EXPECT_TRUE(IsWindowEnabled(run.window()));
-    EXPECT_EQ(GetWindowLongW(run.window(), GWL_EXSTYLE) & 0x00403000, 0x00403000);
-    EXPECT_EQ(SendMessageW(run.Control(kProgressBarId), PBM_GETRANGE, FALSE, 0), 100);
-    EXPECT_EQ(run.ProgressPosition(), 0);
-    EXPECT_EQ(run.StatusText(), L"");
-    run.Click(kStartButtonId, BN_SETFOCUS);
-    run.RequestClose();
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_TRUE(ReadAppRecords(record).empty());
-    EXPECT_EQ(ReceivedRequests().size(), 1u) << "a notification other than a click does nothing";
-}
-
-// The status line during an update: the download's status, then progress
-// lines up to 100 %, then the installation's.
-TEST_F(UpdaterEndToEnd, TheStatusLineFollowsTheUpdate) {
-    ScratchFolder office;
-    UseAppRecord(office.path());
-    InstallApp(office.path(), L"v1.2.3.4");
-    SetServerScenario({{.body = ManifestJson("2.0.0.0")}, Archive(L"good.zip", 1500)});
-    UpdaterRun run(BinFolder() + L"\\zel_updater_test.exe", office.path());
-    ASSERT_NE(run.WaitForVisibleWindow(), nullptr);
-    run.Click(kStartButtonId);
-    ASSERT_TRUE(run.WaitForStatus(texts::kStatusInstalling));
-    EXPECT_EQ(run.WaitForExit(), 0u);
-    EXPECT_EQ(run.HighestProgressSeen(), 100);
-    const auto& seen = run.StatusesSeen();
-    auto downloading = std::find(seen.begin(), seen.end(), texts::kStatusDownloading);
-    ASSERT_NE(downloading, seen.end());
-    ASSERT_GE(seen.end() - downloading, 3);
-    for (auto it = downloading + 1; it + 1 != seen.end(); ++it) {
-        EXPECT_NE(it->find(L"KB/s"), std::wstring::npos) << "progress lines in between";
     }
 }
 
