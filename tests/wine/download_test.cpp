@@ -2,6 +2,8 @@
 // and the log it leaves behind.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "download/download_package.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
@@ -55,105 +57,128 @@ class Download : public testing::Test {
     ULONGLONG elapsedMs_ = 0;
 };
 
-TEST_F(Download, ReportsEveryChunkOfTheWholeFile) {
+// Every way a download can go: a whole, verified file replaces zel.zip, or
+// nothing does; a cut transfer continues where it stopped; every chunk is
+// reported, the percentage never goes back and the speed is the current
+// transfer's.
+TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
     const long long size = 3 * 1024 * 1024 + 17;
+    const std::string a(100000, 'a'), b(100000, 'b'), earlier = "the earlier archive";
+    const ServerResponse whole{.bodyPattern = 400000};
     const struct {
         const char* name;
         std::vector<ServerResponse> responses;
-        long long size;
-    } cases[] = {
-        {"with a length", {{.bodyPattern = size}}, size},
-        {"without a length", {{.bodyPattern = size, .contentLength = false}}, size},
-        {"an empty body", {{.bodyPattern = 0}}, 0},
-        {"resumed at 60 %, the rest at 1024 KB/s",
-         {{.bodyPattern = 3000000, .dropAfter = 1800000},
-          {.bodyPattern = 3000000, .rate = 1024 * 1024}},
-         3000000},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetServerScenario(c.responses);
-        ASSERT_TRUE(Run(PatternBytes(c.size)));
-        EXPECT_TRUE(ReadBytes(L"zel.zip") == PatternBytes(c.size));
-        EXPECT_EQ(ReceivedRequests().at(0).requestLine, "GET /releases/zel.zip?v=2 HTTP/1.1");
-        const auto& reports = progress_.reports;
-        ASSERT_EQ(reports.size() > 10, c.size > 0) << "every chunk";
-        for (size_t i = 0; i < reports.size(); ++i) {
-            const auto& [percent, text] = reports[i];
-            EXPECT_EQ(text.substr(0, text.find(L'%')), std::to_wstring(percent));
-            EXPECT_GE(percent, i > 0 ? reports[i - 1].first : 0u) << "never back";
-            EXPECT_TRUE(c.responses[0].contentLength ||
-                        (percent == 0 && text.ends_with(L": 0 ثانیه")));
-        }
-        if (c.size > 0) {
-            const std::wstring& last = reports.back().second;
-            EXPECT_EQ(reports.back().first, c.responses[0].contentLength ? 100u : 0u);
-            EXPECT_TRUE(last.ends_with(L": 0 ثانیه"));
-            EXPECT_NE(SpeedKbs(last), 0u) << "a running speed";
-            // Counting the part's bytes as well would show about 2600.
-            EXPECT_LT(SpeedKbs(last), c.responses.size() > 1 ? 1536u : ~0u);
-        }
-    }
-}
-
-TEST_F(Download, ACutTransferContinuesWhereItStopped) {
-    const std::string a(100000, 'a'), b(100000, 'b');
-    const struct {
-        const char* name;
-        std::vector<ServerResponse> responses;
-        std::string result;
-        std::vector<std::string> ranges;  // asked for by each request
+        std::string result;  // zel.zip afterwards: the download's, or the earlier one
         const char* logged;
+        std::vector<std::string> ranges = {};  // asked for by each request
+        unsigned maxKbs = ~0u;                 // the last speed shown, at most
+        std::wstring sha256 = L"";             // expected, when not the result's
+        const wchar_t* file = L"zel.zip";
         bool corruptPart = false;  // a first download that fails leaves a damaged part
     } cases[] = {
+        {"with a length", {{.bodyPattern = size}}, PatternBytes(size), "end=complete", {""}},
+        {"without a length",
+         {{.bodyPattern = size, .contentLength = false}},
+         PatternBytes(size),
+         "end=complete",
+         {""}},
+        {"an empty body", {{.bodyPattern = 0}}, "", "end=complete", {""}},
+        {"resumed at 60 %, the rest at 1024 KB/s",  // counting the part as well shows ~2600
+         {{.bodyPattern = 3000000, .dropAfter = 1800000},
+          {.bodyPattern = 3000000, .rate = 1024 * 1024}},
+         PatternBytes(3000000),
+         "end=complete",
+         {"", "bytes=1800000-"},
+         1536},
         {"a drop at every 20 %",
          {{.bodyPattern = 2000000, .dropAfter = 400000}},
          PatternBytes(2000000),
-         {"", "bytes=400000-", "bytes=800000-", "bytes=1200000-", "bytes=1600000-"},
-         "end=cut received=400000 total=2000000"},
+         "end=cut received=400000 total=2000000",
+         {"", "bytes=400000-", "bytes=800000-", "bytes=1200000-", "bytes=1600000-"}},
         {"the file changed",
          {{.body = a, .dropAfter = 50000}, {.body = b}},
          b,
-         {"", "bytes=50000-"},
-         "n=2 offset=0"},
+         "n=2 offset=0",
+         {"", "bytes=50000-"}},
         {"a server that ignores ranges",
          {{.bodyPattern = 400000, .dropAfter = 200000},
           {.bodyPattern = 400000, .ignoreRange = true}},
          PatternBytes(400000),
-         {"", "bytes=200000-"},
-         "end=complete"},
+         "end=complete",
+         {"", "bytes=200000-"}},
         {"stalled past the receive time-out",
-         {{.bodyPattern = 400000, .stallAfter = 200000, .stallMs = 6000}, {.bodyPattern = 400000}},
+         {{.bodyPattern = 400000, .stallAfter = 200000, .stallMs = 6000}, whole},
          PatternBytes(400000),
-         {"", "bytes=200000-"},
-         "end=timeout received=200000 total=400000"},
+         "end=timeout received=200000 total=400000",
+         {"", "bytes=200000-"}},
         {"headers dripped past the deadline",
-         {{.bodyPattern = 400000, .more = R"("drip": "headers", "drip_ms": 200)"},
-          {.bodyPattern = 400000}},
+         {{.bodyPattern = 400000, .more = R"("drip": "headers", "drip_ms": 200)"}, whole},
          PatternBytes(400000),
-         {"", ""},
-         "failure=timeout"},
+         "failure=timeout",
+         {"", ""}},
         {"a part damaged on disk",
-         {{.bodyPattern = 400000, .dropAfter = 200000}, {.status = 404}},
+         {whole},
          PatternBytes(400000),
-         {"bytes=200000-", ""},
          "end=digest-mismatch expected=",
+         {"bytes=200000-", ""},
+         ~0u,
+         L"",
+         L"zel.zip",
          true},
+        // Three attempts in a row that add nothing end the download, each
+        // after a pause, and zel.zip stays as it was.
+        {"404", {{.status = 404}}, earlier, "end=http-error status=404"},
+        {"wrong server key", {{.cert = "other-valid"}}, earlier, "end=http-error"},
+        {"no folder for the file",
+         {whole},
+         earlier,
+         "end=write-error error=\"3 ",
+         {},
+         ~0u,
+         L"",
+         L"none\\zel.zip"},
+        {"no validator",
+         {{.bodyPattern = 4000, .dropAfter = 2000, .validator = false}},
+         earlier,
+         "end=cut"},
+        {"digest does not match",
+         {whole},
+         earlier,
+         "digest-mismatch expected=aaaa",
+         {},
+         ~0u,
+         std::wstring(64, L'A')},
+        {"a length above 4 GiB",
+         {{.bodyPattern = 1000, .validator = false, .declaredLength = 5000000000}},
+         earlier,
+         "end=cut received=1000 total=5000000000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetServerScenario(c.responses);
+        WriteBytes(L"zel.zip", earlier);
+        DeleteFileW(L"zel_updater.log");
         if (c.corruptPart) {
+            SetServerScenario({{.bodyPattern = 400000, .dropAfter = 200000}, {.status = 404}});
             ASSERT_FALSE(Run(c.result));
             std::string part = ReadBytes(L"zel.zip.part");
             part.at(1000) ^= 0x5A;
             WriteBytes(L"zel.zip.part", part);
-            SetServerScenario({{.bodyPattern = 400000}});
         }
-        ASSERT_TRUE(Run(c.result));
+        SetServerScenario(c.responses);
+        const bool fails = c.ranges.empty();
+        EXPECT_EQ(Run(c.sha256.empty() ? Narrow2Wide(Sha256Hex(c.result)) : c.sha256, c.file),
+                  !fails);
         EXPECT_TRUE(ReadBytes(L"zel.zip") == c.result);
         EXPECT_FALSE(Exists(L"zel.zip.part") || Exists(L"zel.zip.part.resume"));
+        EXPECT_TRUE(Logged(c.logged));
         const auto requests = ReceivedRequests();
+        EXPECT_EQ(requests.at(0).requestLine, "GET /releases/zel.zip?v=2 HTTP/1.1");
+        if (fails) {
+            EXPECT_EQ(requests.size(), 3u);
+            EXPECT_GE(elapsedMs_, 3u * ZEL_DOWNLOAD_RETRY_PAUSE_MS - 100) << "a pause after each";
+            EXPECT_TRUE(Logged("download result=failed attempts=3"));
+            continue;
+        }
         ASSERT_EQ(requests.size(), c.ranges.size());
         long long sent = 0;
         for (size_t i = 0; i < requests.size(); ++i) {
@@ -162,40 +187,26 @@ TEST_F(Download, ACutTransferContinuesWhereItStopped) {
         }
         const size_t percentAtMost = c.ranges.size() > 2 ? 105 : 200;
         EXPECT_LE(static_cast<size_t>(sent), c.result.size() * percentAtMost / 100);
-        EXPECT_TRUE(Logged(c.logged));
-    }
-}
 
-TEST_F(Download, FailsAfterThreeAttemptsThatAddNothing) {
-    const ServerResponse whole{.bodyPattern = 400000};
-    const struct {
-        const char* name;
-        ServerResponse response;
-        const char* logged;
-        std::wstring sha256 = L"";
-        const wchar_t* file = L"zel.zip";
-    } cases[] = {
-        {"404", {.status = 404}, "end=http-error status=404"},
-        {"wrong server key", {.cert = "other-valid"}, "end=http-error"},
-        {"no folder for the file", whole, "end=write-error error=\"3 ", L"", L"none\\zel.zip"},
-        {"no validator", {.bodyPattern = 4000, .dropAfter = 2000, .validator = false}, "end=cut"},
-        {"digest does not match", whole, "digest-mismatch expected=aaaa", std::wstring(64, L'A')},
-        {"a length above 4 GiB",
-         {.bodyPattern = 1000, .validator = false, .declaredLength = 5000000000},
-         "end=cut received=1000 total=5000000000"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteBytes(L"zel.zip", "the earlier archive");
-        DeleteFileW(L"zel_updater.log");
-        SetServerScenario({c.response});
-        EXPECT_FALSE(Run(c.sha256, c.file));
-        EXPECT_EQ(ReceivedRequests().size(), 3u);
-        EXPECT_GE(elapsedMs_, 3u * ZEL_DOWNLOAD_RETRY_PAUSE_MS - 100) << "a pause after each";
-        EXPECT_EQ(ReadBytes(L"zel.zip"), "the earlier archive");
-        EXPECT_FALSE(Exists(L"zel.zip.part"));
-        EXPECT_TRUE(Logged(c.logged));
-        EXPECT_TRUE(Logged("download result=failed attempts=3"));
+        const auto& reports = progress_.reports;
+        const bool hasLength = c.responses.back().contentLength;
+        // A later attempt that starts over shows the percentage from 0 again.
+        const bool startsOver = std::regex_search(ReadBytes(L"zel_updater.log"),
+                                                  std::regex(R"(n=([2-9]|\d\d+) offset=0\b)"));
+        EXPECT_GE(reports.size(), c.result.size() / 65536) << "every chunk";
+        for (size_t i = 0; i < reports.size(); ++i) {
+            const auto& [percent, text] = reports[i];
+            EXPECT_EQ(text.substr(0, text.find(L'%')), std::to_wstring(percent));
+            EXPECT_TRUE(startsOver || i == 0 || percent >= reports[i - 1].first) << "never back";
+            EXPECT_TRUE(hasLength || (percent == 0 && text.ends_with(L": 0 ثانیه")));
+        }
+        if (!c.result.empty()) {
+            const std::wstring& last = reports.back().second;
+            EXPECT_EQ(reports.back().first, hasLength ? 100u : 0u);
+            EXPECT_TRUE(last.ends_with(L": 0 ثانیه"));
+            EXPECT_NE(SpeedKbs(last), 0u) << "a running speed";
+            EXPECT_LT(SpeedKbs(last), c.maxKbs);
+        }
     }
 }
 
