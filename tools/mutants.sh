@@ -46,7 +46,7 @@ mutant version-order update/version_quad.cpp \
     'IsNewerVersion|OfficeScenarios'
 mutant any-key update/pinned_request.cpp \
     's/if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {/if (!presented) {/' \
-    'FetchManifest|CheckForUpdate|Download|OfficeScenarios'
+    'CheckForUpdate|Download|OfficeScenarios'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
     'CheckForUpdate'
@@ -58,7 +58,7 @@ mutant manifest-unbounded update/manifest_fetch.cpp \
     'CheckForUpdate'
 mutant no-deadline update/request_watchdog.cpp \
     's/    request_ = request;/    request = nullptr;\n    request_ = request;/' \
-    'SlowServer|CheckForUpdate'
+    'OfficeScenarios|CheckForUpdate'
 mutant no-direct-retry update/pinned_request.cpp \
     's/proxy.proxy.empty() ||$/proxy.proxy.empty() || true ||/' \
     'OfficeProxy'
@@ -73,7 +73,7 @@ mutant no-resume-validator download/download_package.cpp \
     'Download'
 mutant progress-figure download/progress.cpp \
     's/kept \* 100 \/ total/kept * 10 \/ total/' \
-    'Progress|Download|StatusLine'
+    'Progress|Download|OfficeScenarios'
 mutant lost-backup install/package_install.cpp \
     's/hadInstallation \&\& !MoveFolderPatiently(kInstallFolder, kBackupFolder)/hadInstallation \&\& !RemoveFolderTree(kInstallFolder)/' \
     'Installation|OfficeScenarios'
@@ -91,7 +91,7 @@ mutant followed-link install/folders.cpp \
     'Link'
 mutant any-office install/app_processes.cpp \
     's/if (IsOfficeApplication(image, folders)) {/if (image.ends_with(L"zel_acc.exe")) {/' \
-    'ProcessControl|Installation'
+    'Installation'
 mutant no-lock install/office_lock.cpp \
     's/const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;/const bool busy = false;/' \
     'OfficeScenarios'

@@ -19,27 +19,21 @@ std::wstring StateFolder() {
 
 std::string ToJson(const ServerResponse& r) {
     std::ostringstream json;
-    json << "{\"cert\": \"" << r.cert << "\", \"status\": " << r.status
-         << ", \"content_length\": " << (r.contentLength ? "true" : "false")
-         << ", \"delay_ms\": " << r.delayMs << ", \"stall_ms\": " << r.stallMs;
+    json << std::boolalpha << "{\"cert\": \"" << r.cert << "\", \"status\": " << r.status << ", ";
     if (r.bodyPattern >= 0) {
-        json << ", \"body_pattern\": " << r.bodyPattern;
+        json << "\"body_pattern\": " << r.bodyPattern;
     } else if (!r.bodyFile.empty()) {
-        json << ", \"body_file\": \"" << r.bodyFile << "\"";
+        json << "\"body_file\": \"" << r.bodyFile << "\"";
     } else {
-        json << ", \"body_hex\": \""
+        json << "\"body_hex\": \""
              << ToHex(reinterpret_cast<const unsigned char*>(r.body.data()), r.body.size()) << "\"";
     }
-    if (r.dropAfter >= 0) {
-        json << ", \"drop_after\": " << r.dropAfter;
-    }
-    if (r.stallAfter >= 0) {
-        json << ", \"stall_after\": " << r.stallAfter;
-    }
-    json << ", \"ignore_range\": " << (r.ignoreRange ? "true" : "false") << ", \"rate\": " << r.rate
-         << ", \"declared_length\": " << r.declaredLength
-         << (r.validator ? "" : ", \"etag\": \"\"");
-    json << (r.more.empty() ? "" : ", ") << r.more << "}";
+    json << ", \"content_length\": " << r.contentLength << ", \"delay_ms\": " << r.delayMs
+         << ", \"drop_after\": " << r.dropAfter << ", \"stall_after\": " << r.stallAfter
+         << ", \"stall_ms\": " << r.stallMs << ", \"ignore_range\": " << r.ignoreRange
+         << ", \"rate\": " << r.rate << ", \"declared_length\": " << r.declaredLength
+         << (r.validator ? "" : ", \"etag\": \"\"") << (r.more.empty() ? "" : ", ") << r.more
+         << "}";
     return json.str();
 }
 

@@ -4,13 +4,12 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <mutex>
 #include <sstream>
 
-#include "common/message_box.h"
 #include "common/unique_handle.h"
 #include "common/utf8.h"
 #include "download/sha256.h"
+#include "install/app_processes.h"
 #include "install/folders.h"
 
 namespace testing_support {
@@ -27,10 +26,13 @@ std::wstring AppVariant(const std::wstring& variant) {
 }
 
 namespace {
-// bin\\..\\scratch\\ in full, where every scratch folder is made.
-std::wstring ScratchRoot() {
+// bin\\..\\scratch\\<this process's id> in full: every scratch folder of this
+// test program lies inside.
+std::wstring ScratchParent() {
     wchar_t full[MAX_PATH * 2] = {};
-    GetFullPathNameW((BinFolder() + L"\\..\\scratch\\").c_str(), MAX_PATH * 2, full, nullptr);
+    const std::wstring parent =
+        BinFolder() + L"\\..\\scratch\\" + std::to_wstring(GetCurrentProcessId());
+    GetFullPathNameW(parent.c_str(), MAX_PATH * 2, full, nullptr);
     return full;
 }
 }  // namespace
@@ -39,15 +41,10 @@ ScratchFolder::ScratchFolder() {
     wchar_t previous[MAX_PATH * 2] = {};
     GetCurrentDirectoryW(MAX_PATH * 2, previous);
     previous_ = previous;
+    // Named after the test, whose names are plain identifiers.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring name =
-        info ? Narrow2Wide(std::string(info->test_suite_name()) + "." + info->name()) : L"scratch";
-    for (auto& c : name) {
-        if (!iswalnum(c) && c != L'.') {
-            c = L'_';
-        }
-    }
-    path_ = ScratchRoot() + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    path_ = ScratchParent() + L"\\" +
+            Narrow2Wide(std::string(info->test_suite_name()) + "." + info->name());
     RemoveFolderTree(path_);
     MakeFolder(path_);
     SetCurrentDirectoryW(path_.c_str());
@@ -56,6 +53,7 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
     SetCurrentDirectoryW(previous_.c_str());
     RemoveFolderTree(path_);
+    RemoveDirectoryW(ScratchParent().c_str());  // once it holds no other
 }
 
 void MakeFolder(const std::wstring& path) {
@@ -162,14 +160,8 @@ DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs) {
     return code;
 }
 
-DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs) {
-    ChildProcess child = StartProcess(commandLine, folder);
-    return WaitForExit(child, timeoutMs);
-}
-
 void KillStrayApps() {
-    const std::wstring root = ScratchRoot();
-    const std::wstring mine = L"-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    const std::vector<std::wstring> mine = {ScratchParent()};
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
@@ -180,15 +172,8 @@ void KillStrayApps() {
                         entry.th32ProcessID));
         wchar_t image[MAX_PATH * 4] = {};
         DWORD length = MAX_PATH * 4;
-        if (!app || _wcsicmp(entry.szExeFile, L"zel_acc.exe") != 0 ||
-            !QueryFullProcessImageNameW(app.get(), 0, image, &length)) {
-            continue;
-        }
-        // Inside <scratch>\<test>-<this pid>\ only.
-        const std::wstring path(image, length);
-        const size_t end = path.find(L'\\', root.size());
-        if (_wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0 && end != std::wstring::npos &&
-            path.compare(end + 1 - mine.size(), mine.size(), mine) == 0) {
+        if (app && QueryFullProcessImageNameW(app.get(), 0, image, &length) &&
+            IsOfficeApplication(image, mine)) {
             TerminateProcess(app.get(), 0);
             WaitForSingleObject(app.get(), 5000);
         }
@@ -223,32 +208,6 @@ std::string Sha256Hex(const std::string& bytes) {
     Sha256 hash;
     hash.Update(bytes.data(), bytes.size());
     return Sha256ToHex(hash.Finish());
-}
-
-namespace {
-std::mutex g_boxMutex;
-std::vector<ShownBox> g_boxes;
-
-int CaptureBox(HWND, const wchar_t* text, const wchar_t* caption, UINT style) {
-    std::lock_guard<std::mutex> lock(g_boxMutex);
-    g_boxes.push_back({text, caption, style});
-    return IDOK;
-}
-}  // namespace
-
-BoxCapture::BoxCapture() {
-    std::lock_guard<std::mutex> lock(g_boxMutex);
-    g_boxes.clear();
-    SetMessageBoxObserver(CaptureBox);
-}
-
-BoxCapture::~BoxCapture() {
-    SetMessageBoxObserver(nullptr);
-}
-
-std::vector<ShownBox> BoxCapture::boxes() const {
-    std::lock_guard<std::mutex> lock(g_boxMutex);
-    return g_boxes;
 }
 
 }  // namespace testing_support

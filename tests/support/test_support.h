@@ -1,6 +1,5 @@
 // Helpers shared by the test programs: where the fixtures are, scratch
-// folders, files, child processes, the stand-in application's start records
-// and the test server's scenario.
+// folders, files, child processes and the stand-in application's records.
 #pragma once
 
 #include <windows.h>
@@ -72,9 +71,8 @@ struct ChildProcess {
 ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& folder = L"");
 // Exit code, or STILL_ACTIVE when it did not end in time (then it is killed).
 DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
-DWORD RunProcess(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs);
-// Ends every copy of the application started from this test program's
-// scratch folders; other test programs running meanwhile keep theirs.
+// Ends every program started from this test program's scratch folders;
+// other test programs running meanwhile keep theirs.
 void KillStrayApps();
 // A copy of the application from another office (`office`\other\ZEL) whose
 // current folder is this office's ZEL, so that ZEL cannot be moved until it
@@ -84,18 +82,5 @@ ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs);
 std::wstring Narrow2Wide(const std::string& utf8);
 std::string Wide2Narrow(const std::wstring& text);
 std::string Sha256Hex(const std::string& bytes);
-
-// Message boxes shown through the updater's message-box door, in process.
-struct ShownBox {
-    std::wstring text;
-    std::wstring caption;
-    UINT style = 0;
-};
-class BoxCapture {
-  public:
-    BoxCapture();
-    ~BoxCapture();
-    std::vector<ShownBox> boxes() const;
-};
 
 }  // namespace testing_support

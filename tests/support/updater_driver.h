@@ -21,35 +21,36 @@ class UpdaterRun {
   public:
     // Starts the program with the current directory `folder`.
     UpdaterRun(const std::wstring& programPath, const std::wstring& folder);
-    ~UpdaterRun();
+    ~UpdaterRun() { testing_support::WaitForExit(child_, 0); }
 
-    DWORD pid() const { return child_.pid; }
-    // The main window once it exists (visible or not), or nullptr.
-    HWND WaitForWindow(DWORD timeoutMs = 15000);
-    HWND WaitForVisibleWindow(DWORD timeoutMs = 15000);
+    // The main window once it exists (and is shown, when asked), or nullptr.
+    HWND WaitForWindow(bool visible = true, DWORD timeoutMs = 15000);
     // A message box of the updater, found by its dialog class.
     BoxSeen WaitForBox(DWORD timeoutMs = 15000);
     // Presses OK.
-    static void Dismiss(const BoxSeen& box);
+    static void Dismiss(const BoxSeen& box) { PostMessageW(box.window, WM_COMMAND, IDOK, 0); }
     // Exit code, or STILL_ACTIVE when it did not end in time.
-    DWORD WaitForExit(DWORD timeoutMs = 30000);
-    bool Running() const;
+    DWORD WaitForExit(DWORD timeoutMs = 30000) {
+        return testing_support::WaitForExit(child_, timeoutMs);
+    }
+    bool Running() const {
+        return child_.process != nullptr && WaitForSingleObject(child_.process, 0) == WAIT_TIMEOUT;
+    }
 
     // The window's controls, read across processes.
-    HWND Control(int id) const;
+    HWND window() const { return window_; }
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
     std::wstring StatusText() const;
     std::wstring NotesText() const;
     int ProgressPosition() const;
     void Click(int id, WORD notification = BN_CLICKED) const;
-    void RequestClose() const;
+    void RequestClose() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
 
     // Polls the status line until `wanted` shows, collecting every distinct
     // text seen on the way (including progress lines).
     bool WaitForStatus(const std::wstring& wanted, DWORD timeoutMs = 30000);
     const std::vector<std::wstring>& StatusesSeen() const { return statuses_; }
     int HighestProgressSeen() const { return highestProgress_; }
-
-    HWND window() const { return window_; }
 
   private:
     ChildProcess child_;
@@ -59,8 +60,5 @@ class UpdaterRun {
 };
 
 std::wstring WindowText(HWND window);
-
-// The Linux path of a file, for the test server.
-std::string UnixPath(const std::wstring& windowsPath);
 
 }  // namespace testing_support

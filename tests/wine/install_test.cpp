@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <regex>
+#include <tuple>
 
 #include "common/texts.h"
 #include "install/folders.h"
@@ -30,8 +31,9 @@ class Installation : public testing::Test {
         SetEnvironmentVariableW(L"ZEL_BOX_RECORD", boxes_.c_str());
     }
     DWORD Run(const wchar_t* step) {
-        return RunProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path(),
-                          30000);
+        ChildProcess driver =
+            StartProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path());
+        return WaitForExit(driver, 30000);
     }
     // Starts the copy of the application at `relative`, put there first from
     // `variant` when one is named, in its own folder; waits for its start.
@@ -73,48 +75,30 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         DWORD holdZelMs = 0;      // ZEL in use by another office's copy
         bool holdUpdate = false;  // the new files are held after the unpack
     } const cases[] = {
+        // clang-format off
         {.name = "first installation", .events = L"unpac,start", .zel = false},
         {.name = "stale ZEL.bak and update", .events = L"unpac,start", .stale = true},
-        {.name = "running application",
-         .events = L"start,unpac,close,close,start",
+        {.name = "running application", .events = L"start,unpac,close,close,start",
          .running = L"v1.2.3.4"},
-        {.name = "application refusing to close",
-         .events = L"start,unpac,close,close,start",
+        {.name = "application refusing to close", .events = L"start,unpac,close,close,start",
          .running = L"refuses-close"},
         {.name = "ZEL in use for 3 s", .events = L"unpac,start", .holdZelMs = 3000},
         // A failed unpack never closes the application; a failed swap has
         // closed it, and the updater's end starts it again.
-        {.name = "damaged archive",
-         .events = L"start,unpac",
-         .logged = "unpack.end exit_code=4",
-         .box = badArchive,
-         .archive = L"damaged.zip",
-         .running = L"v1.2.3.4"},
-        {.name = "no archive",
-         .events = L"start,unpac",
-         .logged = "unpack.end exit_code=3",
-         .box = badArchive,
-         .archive = nullptr,
-         .running = L"v1.2.3.4"},
-        {.name = "nested archive",
-         .events = L"start,unpac",
-         .logged = "unpack.check result=failed",
-         .box = badArchive,
-         .archive = L"nested.zip",
-         .running = L"v1.2.3.4"},
-        {.name = "ZEL in use throughout",
-         .events = L"start,unpac,close,close",
+        {.name = "damaged archive", .events = L"start,unpac", .logged = "unpack.end exit_code=4",
+         .box = badArchive, .archive = L"damaged.zip", .running = L"v1.2.3.4"},
+        {.name = "no archive", .events = L"start,unpac", .logged = "unpack.end exit_code=3",
+         .box = badArchive, .archive = nullptr, .running = L"v1.2.3.4"},
+        {.name = "nested archive", .events = L"start,unpac", .logged = "unpack.check result=failed",
+         .box = badArchive, .archive = L"nested.zip", .running = L"v1.2.3.4"},
+        {.name = "ZEL in use throughout", .events = L"start,unpac,close,close",
          .logged = "move from=ZEL to=ZEL\\.bak attempts=\\d+ result=failed error=\"32 ",
-         .box = inUse,
-         .running = L"v1.2.3.4",
-         .holdZelMs = 60000},
+         .box = inUse, .running = L"v1.2.3.4", .holdZelMs = 60000},
         // ZEL is already ZEL.bak when update cannot follow: it must come back.
-        {.name = "new files held",
-         .events = L"start,unpac,close,close",
-         .logged = "move from=ZEL\\.bak to=ZEL attempts=1 result=ok",
-         .box = inUse,
-         .running = L"v1.2.3.4",
-         .holdUpdate = true},
+        {.name = "new files held", .events = L"start,unpac,close,close",
+         .logged = "move from=ZEL\\.bak to=ZEL attempts=1 result=ok", .box = inUse,
+         .running = L"v1.2.3.4", .holdUpdate = true},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,10 +134,8 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         }
         EXPECT_EQ(events, c.events);
         EXPECT_TRUE(std::regex_search(Log(), std::regex(c.logged))) << Log();
-        EXPECT_EQ(Narrow2Wide(ReadBytes(boxes_)),
-                  installed
-                      ? L""
-                      : c.box + (L"\t" + std::wstring(texts::kErrorCaptionPersian)) + L"\t16\n");
+        const std::wstring box = installed ? L"" : c.box + std::wstring(L"\tخطا\t16\n");
+        EXPECT_EQ(Narrow2Wide(ReadBytes(boxes_)), box);
         EXPECT_TRUE(Exists(scratch() / L"ZEL\\zel_acc.exe"));
         EXPECT_EQ(Exists(scratch() / L"ZEL\\data\\config.ini"), installed);
         EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), installed ? "" : "old installation");
@@ -177,29 +159,27 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
 }
 
 TEST_F(Installation, TheLaterButtonEndsOnlyThisOfficesApplication) {
-    struct Case {
-        const wchar_t* place;
-        const wchar_t* variant;
-        bool ours;
-    } const cases[] = {
+    // Where a copy runs, which copy, and whether it is this office's.
+    const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
         {L"zel\\zel_acc.exe", L"v1.2.3.4", true},  // folder names in any case
         {L"ZEL.bak\\zel_acc.exe", L"refuses-close", true},
         {L"update\\helper.exe", L"v1.2.3.4", true},       // any program inside
         {L"ZELx\\ZEL\\zel_acc.exe", L"v1.2.3.4", false},  // another office
     };
     std::vector<ChildProcess> apps;
-    for (const auto& c : cases) {
-        apps.push_back(Start(c.place, c.variant));
+    for (const auto& [place, variant, ours] : cases) {
+        apps.push_back(Start(place, variant));
     }
     EXPECT_EQ(Run(L"later"), 0u);
     for (size_t i = 0; i < apps.size(); ++i) {
-        SCOPED_TRACE(Wide2Narrow(cases[i].place));
+        const auto& [place, variant, ours] = cases[i];
+        SCOPED_TRACE(Wide2Narrow(place));
         const DWORD pid = apps[i].pid;
-        EXPECT_EQ(WaitForExit(apps[i], 0), cases[i].ours ? 0u : STILL_ACTIVE);
+        EXPECT_EQ(WaitForExit(apps[i], 0), ours ? 0u : STILL_ACTIVE);
         EXPECT_EQ(std::ranges::count_if(
                       ReadAppRecords(record_),
                       [pid](const AppRecord& r) { return r.pid == pid && r.event != L"start"; }),
-                  cases[i].ours ? 2 : 0)
+                  ours ? 2 : 0)
             << "both windows";
     }
     const auto records = WaitForAppRecords(record_, 11);

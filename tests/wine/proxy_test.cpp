@@ -1,6 +1,6 @@
 // The office's proxy, against the real updater built for the test server named
 // "localhost" (Wine sends CONNECT only to a host named unlike the proxy) and
-// the proxies of test_proxy.py. Each case puts the prefix's settings back.
+// the proxies of test_proxy.py.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -20,25 +20,12 @@ namespace {
 const wchar_t kConnections[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
-// Keeps a registry value and writes it back, or removes it, at the end.
-struct SavedValue {
-    SavedValue(HKEY r, const wchar_t* n) : root(r), name(n) {
-        if (RegGetValueW(root, kConnections, name, RRF_RT_REG_BINARY, nullptr, data, &length)) {
-            length = 0;  // there was none
-        }
+// A fresh prefix holds neither setting; each case removes what it wrote.
+struct ProxySettingsRemoved {
+    ~ProxySettingsRemoved() {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kConnections, L"WinHttpSettings");
     }
-    ~SavedValue() {
-        length ? Set(std::string(reinterpret_cast<char*>(data), length))
-               : void(RegDeleteKeyValueW(root, kConnections, name));
-    }
-    void Set(const std::string& bytes) {
-        RegSetKeyValueW(root, kConnections, name, REG_BINARY, bytes.data(),
-                        static_cast<DWORD>(bytes.size()));
-    }
-    HKEY root;
-    const wchar_t* name;
-    BYTE data[4096];
-    DWORD length = sizeof(data);
 };
 
 // The user's settings as WinINet keeps them: flags 2 a manual proxy, 4 a
@@ -64,21 +51,20 @@ TEST(OfficeProxy, IsUsedAndLeftForTheDirectWayOnlyWhenItCannotBePassed) {
     };
     for (const auto& [name, flags, role, logged, box] : cases) {
         SCOPED_TRACE(name);
-        SavedValue user(HKEY_CURRENT_USER, L"DefaultConnectionSettings");
-        SavedValue fallback(HKEY_LOCAL_MACHINE, L"WinHttpSettings");
+        const ProxySettingsRemoved removed;
         const std::string proxy = "127.0.0.1:" + std::to_string(ProxyPort(role));
         if (flags == 0) {
             std::wstring wide(proxy.begin(), proxy.end());
             WINHTTP_PROXY_INFO info = {WINHTTP_ACCESS_TYPE_NAMED_PROXY, wide.data(), nullptr};
             ASSERT_TRUE(WinHttpSetDefaultProxyConfiguration(&info));
         } else {
-            user.Set(UserSettings(flags, flags == 2 ? proxy : "",
-                                  flags == 4 ? "http://" + proxy + "/proxy.pac" : ""));
+            const std::string blob = UserSettings(
+                flags, flags == 2 ? proxy : "", flags == 4 ? "http://" + proxy + "/proxy.pac" : "");
+            RegSetKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings",
+                            REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
         }
         ScratchFolder scratch;
-        ServerResponse manifest;
-        manifest.body = "{}";
-        SetServerScenario({manifest});
+        SetServerScenario({{.body = "{}"}});
         const size_t proxyLogSize = ProxyLog().size();
         UpdaterRun run(BinFolder() + L"\\zel_updater_localhost.exe", scratch.path());
         if (box) {

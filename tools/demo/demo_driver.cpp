@@ -33,7 +33,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring shots = argv[3];
     const bool mandatory = argc > 4 && std::wstring(argv[4]) == L"--mandatory";
     UpdaterRun run(argv[1], argv[2]);
-    if (run.WaitForVisibleWindow(60000) == nullptr) {
+    if (run.WaitForWindow(true, 60000) == nullptr) {
         const BoxSeen box = run.WaitForBox(1000);
         Say(box.window ? L"the updater showed a box: " + box.text : L"no window appeared");
         UpdaterRun::Dismiss(box);
