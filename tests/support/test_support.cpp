@@ -108,16 +108,15 @@ std::wstring UseAppRecord(const std::wstring& folder) {
 std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile) {
     std::vector<AppRecord> records;
     std::wistringstream lines(Narrow2Wide(ReadBytes(recordFile)));
-    std::wstring line;
-    while (std::getline(lines, line)) {
-        std::vector<std::wstring> fields;
-        std::wistringstream split(line + L"\t");
-        for (std::wstring field; std::getline(split, field, L'\t');) {
-            fields.push_back(field);
-        }
-        if (fields.size() == 6) {
-            records.push_back({fields[0], fields[1], static_cast<DWORD>(std::stoul(fields[2])),
-                               fields[3], fields[4], fields[5]});
+    for (std::wstring line; std::getline(lines, line);) {
+        std::wistringstream fields(line);
+        AppRecord r;
+        std::wstring pid, image;
+        if (std::getline(fields, r.event, L'\t') && std::getline(fields, r.version, L'\t') &&
+            std::getline(fields, pid, L'\t') && std::getline(fields, image, L'\t') &&
+            std::getline(fields, r.folder, L'\t') && std::getline(fields, r.commandLine)) {
+            r.pid = std::stoul(pid);
+            records.push_back(r);
         }
     }
     return records;

@@ -54,7 +54,6 @@ struct AppRecord {
     std::wstring event;  // start, close-main or close-hidden
     std::wstring version;
     DWORD pid = 0;
-    std::wstring image;
     std::wstring folder;
     std::wstring commandLine;
 };

@@ -10,31 +10,29 @@ namespace {
 
 // A top-level window of the process with the class, as soon as there is one.
 HWND FindWindowOf(DWORD pid, const wchar_t* className, bool visibleOnly, DWORD timeoutMs) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* className;
-        bool visibleOnly;
-        HWND found;
-    } search{pid, className, visibleOnly, nullptr};
-    const auto check = [](HWND window, LPARAM parameter) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(parameter);
+    HWND found = nullptr;
+    auto match = [&](HWND window) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         wchar_t name[64] = {};
         GetClassNameW(window, name, 64);
-        if (owner == s->pid && wcscmp(name, s->className) == 0 &&
-            (!s->visibleOnly || IsWindowVisible(window))) {
-            s->found = window;
+        if (owner == pid && wcscmp(name, className) == 0 &&
+            (!visibleOnly || IsWindowVisible(window))) {
+            found = window;
         }
-        return s->found == nullptr;
+        return found == nullptr;
     };
     WaitUntil(
         [&] {
-            EnumWindows(check, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            EnumWindows(
+                [](HWND window, LPARAM m) -> BOOL {
+                    return (*reinterpret_cast<decltype(match)*>(m))(window);
+                },
+                reinterpret_cast<LPARAM>(&match));
+            return found != nullptr;
         },
         timeoutMs);
-    return search.found;
+    return found;
 }
 
 }  // namespace

@@ -256,7 +256,11 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
     const ServerResponse gone{.status = 404, .body = "gone"};
     const ServerResponse v2{.body = ManifestJson("2.0.0.0")};
     const ServerResponse v2Mandatory{.body = ManifestJson("2.0.0.0", true)};
-    const ServerResponse otherKey{.cert = "other-valid", .body = ManifestJson("9.0.0.0")};
+    const ServerResponse v2Digest{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())};
+    const std::vector<Step> serverError = {{kBox, texts::kServerError}};
+    const wchar_t* const impatient = L"zel_updater_impatient.exe";
+    const wchar_t* const unreachable = L"zel_updater_unreachable.exe";
+    const char* const timeout = "check result=failed reason=timeout";
     // clang-format off
     const Scenario scenarios[] = {
         {.name = "same version: the application starts, no window",
@@ -265,29 +269,29 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
         {.name = "older release, numerically: no window",
          .server = {{.body = ManifestJson("1.2.9.9")}}, .steps = {{kHiddenToTheEnd}},
          .starts = {L"1.2.10.0"}, .zelAfter = L"1.2.10.0", .installed = L"v1.2.10.0"},
-        {.name = "nothing listening", .steps = {{kBox, texts::kServerError}},
-         .logged = "reason=connect status=0 error=\"12029 (", .program = L"zel_updater_unreachable.exe"},
+        {.name = "nothing listening", .steps = serverError,
+         .logged = "reason=connect status=0 error=\"12029 (", .program = unreachable},
         // The updater built with a 4 s manifest deadline (the product's is
         // 30 s, same code), against servers too slow to finish.
-        {.name = "TLS handshake never answered", .server = {{.more = R"("silent": true, "silent_ms": 15000)"}},
-         .steps = {{kBox, texts::kServerError}}, .logged = "check result=failed reason=timeout",
-         .program = L"zel_updater_impatient.exe"},
+        {.name = "TLS handshake never answered",
+         .server = {{.more = R"("silent": true, "silent_ms": 15000)"}}, .steps = serverError,
+         .logged = timeout, .program = impatient},
         {.name = "headers dripped", .server = {{.more = R"("drip": "headers", "drip_ms": 5000)"}},
-         .steps = {{kBox, texts::kServerError}}, .logged = "check result=failed reason=timeout",
-         .program = L"zel_updater_impatient.exe"},
+         .steps = serverError, .logged = timeout, .program = impatient},
         {.name = "body dripped",
-         .server = {{.body = ManifestJson("9.0.0.0"), .more = R"("drip": "body", "drip_ms": 5000)"}},
-         .steps = {{kBox, texts::kServerError}}, .logged = "check result=failed reason=timeout",
-         .program = L"zel_updater_impatient.exe"},
-        {.name = "another key", .server = {otherKey}, .steps = {{kBox, texts::kServerError}}},
+         .server = {{.body = ManifestJson("9"), .more = R"("drip": "body", "drip_ms": 5000)"}},
+         .steps = serverError, .logged = timeout, .program = impatient},
+        {.name = "another key", .server = {{.cert = "other-valid", .body = ManifestJson("9")}},
+         .steps = serverError},
         {.name = "a newer release: the window with the notes; closing it starts nothing",
-         .server = {{.body = ManifestJson("2.0.0.0", false, "\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88\xd8\xaf\\r\\nbb")}},
-         .steps = {{kWindow}, {kRelease, L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\nبهبود\r\nbb"},
+         .server = {{.body = ManifestJson("2.0.0.0", false, "\xd8\xa8\xd9\x87\xd8\xa8\xd9\x88"
+                                                           "\xd8\xaf\\r\\nbb")}},
+         .steps = {{kWindow},
+                   {kRelease, L"نسخه کلاینت: 1.2.3.4\r\nنسخه سرور: 2.0.0.0\r\nبهبود\r\nbb"},
                    {kFocusStart}, {kClose}},
          .requests = 1},
         {.name = "start: download, install, restart; later and close ignored while installing",
-         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
-                    Archive("good.zip", 1500)},
+         .server = {v2Digest, Archive("good.zip", 1500)},
          .steps = {{kWindow}, {kClickStart}, {kClickStart}, {kStatus, texts::kStatusInstalling},
                    {kProgress}, {kClickLater}, {kClose}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2, .slowUnpack = true},
@@ -318,9 +322,7 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .server = {v2Mandatory, gone},
          .steps = {{kWindow}, {kBox, notice}, {kStatus, failed}, {kEnabled}, {kClose}}},
         {.name = "the updater killed half-way continues the download in its next run",
-         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
-                    Archive("good.zip", 0, 265375 / 3),
-                    {.body = ManifestJson("2.0.0.0", false, "", GoodDigest())}, Archive()},
+         .server = {v2Digest, Archive("good.zip", 0, 265375 / 3), v2Digest, Archive()},
          .steps = {{kWindow}, {kClickStart}, {kRestart}, {kClickStart},
                    {kStatus, texts::kStatusInstalling}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 4,
