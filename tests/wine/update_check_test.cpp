@@ -76,7 +76,7 @@ TEST(CheckForUpdate, UsesOnlyAWholeManifestFromThePinnedKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << (&c - cases));
         ScratchFolder scratch;
-        if (c.installed == std::wstring_view(L"folder")) {
+        if (c.installed != nullptr && std::wstring_view(c.installed) == L"folder") {
             MakeFolder(scratch / L"ZEL\\zel_acc.exe");
         } else if (c.installed != nullptr) {
             InstallApp(scratch.path(), c.installed);
