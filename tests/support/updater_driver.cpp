@@ -84,17 +84,23 @@ void UpdaterRun::Click(int id, WORD notification) const {
 }
 
 bool UpdaterRun::WaitForStatus(const std::wstring& wanted, DWORD timeoutMs) {
-    return WaitUntil(
-               [&] {
-                   const std::wstring status = StatusText();
-                   if (statuses_.empty() || statuses_.back() != status) {
-                       statuses_.push_back(status);
-                   }
-                   highestProgress_ = std::max(highestProgress_, ProgressPosition());
-                   return status == wanted || !Running();
-               },
-               timeoutMs) &&
-           statuses_.back() == wanted;
+    bool seen = false;
+    // A window that has gone shows nothing worth recording; stop there.
+    WaitUntil(
+        [&] {
+            if (!Running()) {
+                return true;
+            }
+            const std::wstring status = StatusText();
+            if (statuses_.empty() || statuses_.back() != status) {
+                statuses_.push_back(status);
+            }
+            highestProgress_ = std::max(highestProgress_, ProgressPosition());
+            seen = status == wanted;
+            return seen;
+        },
+        timeoutMs);
+    return seen;
 }
 
 }  // namespace testing_support
