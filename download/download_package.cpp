@@ -7,9 +7,11 @@
 
 #include "common/log.h"
 #include "download/chunk_writer.h"
+#include "download/delta_download.h"
 #include "download/length_headers.h"
 #include "download/package_part.h"
 #include "download/progress.h"
+#include "download/response_headers.h"
 #include "download/resume_record.h"
 #include "download/sha256.h"
 #include "download/url_path.h"
@@ -36,7 +38,6 @@ constexpr int kIdleAttemptsAllowed = 3;
 constexpr int kMaxAttempts = 100;
 constexpr DWORD kPauseAfterFailureMs = ZEL_DOWNLOAD_RETRY_PAUSE_MS;
 constexpr HttpTimeouts kDownloadTimeouts = {5000, 5000, 30000, ZEL_DOWNLOAD_RECEIVE_TIMEOUT_MS};
-constexpr DWORD kMaxHeaderChars = 2048;
 constexpr DWORD kRangeNotSatisfiable = 416;
 // Wine ends a read past the receive time-out with the socket's WSAETIMEDOUT
 // rather than ERROR_WINHTTP_TIMEOUT.
@@ -83,23 +84,6 @@ struct AttemptLog {
                                       extra...});
     }
 };
-
-// A header's value as text; empty when absent or unreasonably long.
-std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
-    wchar_t text[kMaxHeaderChars];
-    DWORD size = sizeof(text);
-    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        return {};
-    }
-    return std::wstring(text, size / sizeof(wchar_t));
-}
-
-// What lets a later request ask for the rest of this very file.
-std::wstring ValidatorOf(HINTERNET request) {
-    const std::wstring etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED) : etag;
-}
 
 // Reads the body chunk by chunk, exactly as WinHTTP offers it, into the writer.
 Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, ChunkWriter& writer,
@@ -310,7 +294,11 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
     uint64_t best = 0;
     int idle = 0;
     int attempts = 0;
-    bool done = false;
+    // The previous archive may hold most of this one.
+    bool done =
+        DownloadDelta({job.path, job.sha256, job.expected, job.filePath, job.partPath,
+                       &kDownloadTimeouts, ZEL_DOWNLOAD_HEADERS_DEADLINE_MS, kPauseAfterFailureMs},
+                      sink);
     while (!done && idle < kIdleAttemptsAllowed && attempts < kMaxAttempts) {
         const AttemptResult attempt = RunAttempt(job, ++attempts, sink);
         done = attempt.done;

@@ -24,6 +24,11 @@ import zipfile
 
 KEYS = ("version", "url", "sha256", "notes", "releaseDate", "uploadDate", "mandatory")
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Every entry of every release: unpacked files show this time, whatever the
+# build's clock said.
+ENTRY_TIME = (2000, 1, 1, 0, 0, 0)
+ENTRY_ATTRIBUTES = 0x20  # FILE_ATTRIBUTE_ARCHIVE
+COMPRESS_LEVEL = 6
 
 
 class ReleaseError(Exception):
@@ -74,15 +79,24 @@ def check_value(key, value):
 
 
 def build_archive(app_folder, archive):
+    """Writes the same bytes for the same files, whenever and wherever it runs:
+    entries in the order of their names, one timestamp, one attribute, one
+    compression level. An unchanged file then keeps its entry's bytes from
+    release to release, and the updater copies it from the previous archive
+    instead of downloading it again."""
     names = []
-    for base, folders, files in os.walk(app_folder):
-        folders.sort()
-        for name in sorted(files):
+    for base, _, files in os.walk(app_folder):
+        for name in files:
             full = os.path.join(base, name)
-            names.append((full, os.path.relpath(full, app_folder).replace(os.sep, "/")))
-    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as out:
-        for full, name in names:
-            out.write(full, name)
+            names.append((os.path.relpath(full, app_folder).replace(os.sep, "/"), full))
+    with zipfile.ZipFile(archive, "w") as out:
+        for name, full in sorted(names):
+            info = zipfile.ZipInfo(name, date_time=ENTRY_TIME)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 0  # MS-DOS attributes
+            info.external_attr = ENTRY_ATTRIBUTES
+            with open(full, "rb") as f:
+                out.writestr(info, f.read(), compresslevel=COMPRESS_LEVEL)
     return len(names)
 
 

@@ -31,6 +31,7 @@ class Download : public testing::Test, public DownloadSink {
         return result;
     }
     bool Run(const std::string& body) { return Run(Narrow2Wide(Sha256Hex(body))); }
+    static std::wstring Archives() { return BinFolder() + L"\\archives\\"; }
 
     ScratchFolder scratch_;
     std::vector<std::pair<unsigned, std::wstring>> reports_;
@@ -38,23 +39,32 @@ class Download : public testing::Test, public DownloadSink {
 };
 
 // Every way a download can go: a whole, verified file replaces zel.zip, or
-// nothing does; a cut transfer continues where it stopped; every chunk is
-// reported, the percentage never goes back and the speed is the current
-// transfer's.
+// nothing does; a cut transfer continues where it stopped; an archive like the
+// previous zel.zip is built from it and ranges of what changed, or else
+// downloaded whole; every chunk is reported, the percentage never goes back
+// and the speed is the current transfer's.
 TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
     const long long size = 3 * 1024 * 1024 + 17;
     const std::string a(100000, 'a'), b(100000, 'b'), earlier = "the earlier archive";
     const ServerResponse whole{.bodyPattern = 400000};
+    const std::string fresh = ReadBytes(Archives() + L"delta-new.zip");
+    const auto archive = [](const char* name) {
+        return ServerResponse{.bodyFile = std::string("bin/archives/") + name};
+    };
+    const char* const end = R"(bytes=-\d+)";
+    const char* const span = R"(bytes=\d+-\d+)";
     const struct {
         const char* name;
         std::vector<ServerResponse> responses;
         std::string result;  // zel.zip afterwards: the download's, or the earlier one
         const char* logged;
-        std::vector<std::string> ranges = {};  // asked for by each request
+        std::vector<std::string> ranges = {};  // asked for by each request, as patterns
         unsigned maxKbs = ~0u;                 // the last speed shown, at most
         std::wstring sha256 = L"";             // expected, when not the result's
         const wchar_t* file = L"zel.zip";
-        bool corruptPart = false;  // a first download that fails leaves a damaged part
+        bool corruptPart = false;        // a first download that fails leaves a damaged part
+        const char* previous = nullptr;  // zel.zip before: an archive, "" none, or `earlier`
+        bool differential = false;       // the bytes sent fit the changed entries' budget
     } cases[] = {
         // clang-format off
         {"with a length", {{.bodyPattern = size}}, PatternBytes(size), "end=complete", {""}},
@@ -95,11 +105,37 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
         {"a length above 4 GiB",
          {{.bodyPattern = 1000, .validator = false, .declaredLength = 5000000000}}, earlier,
          "end=cut received=1000 total=5000000000"},
+        // The previous zel.zip holds 37 of the 40 files.
+        {"differential", {archive("delta-new.zip")}, fresh, "delta result=ok",
+         {end, span, span, span}, ~0u, L"", L"zel.zip", false, "delta-old.zip", true},
+        {"differential, cut and asked again from there",
+         {archive("delta-new.zip"), {.bodyFile = "bin/archives/delta-new.zip", .dropAfter = 10000},
+          archive("delta-new.zip")},
+         fresh, "delta result=ok", {end, span, span, span, span}, ~0u, L"", L"zel.zip", false,
+         "delta-old.zip", true},
+        {"differential, no previous archive", {archive("delta-new.zip")}, fresh,
+         "delta result=fallback reason=no-previous", {""}, ~0u, L"", L"zel.zip", false, ""},
+        {"differential, a server that answers ranges with 200",
+         {{.bodyFile = "bin/archives/delta-new.zip", .ignoreRange = true}}, fresh,
+         "reason=no-range", {end, ""}, ~0u, L"", L"zel.zip", false, "delta-old.zip"},
+        {"differential, the previous archive damaged", {archive("delta-new.zip")}, fresh,
+         "reason=digest-mismatch", {end, span, span, span, ""}, ~0u, L"", L"zel.zip", false,
+         "delta-old-damaged.zip"},
+        {"differential, an archive by another tool", {archive("delta-other-tool.zip")},
+         ReadBytes(Archives() + L"delta-other-tool.zip"), "decision=full", {end, ""}, ~0u, L"",
+         L"zel.zip", false, "delta-old.zip"},
+        {"differential, a directory entry past the end", {archive("delta-hostile.zip")},
+         ReadBytes(Archives() + L"delta-hostile.zip"), "reason=not-understood", {end, ""}, ~0u,
+         L"", L"zel.zip", false, "delta-old.zip"},
         // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteBytes(L"zel.zip", earlier);
+        if (c.previous == nullptr) {
+            WriteBytes(L"zel.zip", earlier);
+        } else if (DeleteFileW(L"zel.zip"), *c.previous != '\0') {
+            CopyFileW((Archives() + Narrow2Wide(c.previous)).c_str(), L"zel.zip", FALSE);
+        }
         DeleteFileW(L"zel_updater.log");
         if (c.corruptPart) {
             SetServerScenario({{.bodyPattern = 400000, .dropAfter = 200000}, {.status = 404}});
@@ -130,16 +166,23 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
             const auto& h = requests[i].headers;
             const auto range =
                 std::ranges::find_if(h, [](auto& x) { return x.starts_with("Range: "); });
-            EXPECT_EQ(range == h.end() ? "" : range->substr(7), c.ranges[i]);
+            EXPECT_TRUE(
+                std::regex_match(range == h.end() ? "" : range->substr(7), std::regex(c.ranges[i])))
+                << i << ": " << (range == h.end() ? "" : *range);
             sent += requests[i].sent;
         }
-        const size_t percentAtMost = c.ranges.size() > 2 ? 105 : 200;
+        const size_t percentAtMost = c.ranges.size() > 2 && !c.previous ? 105 : 200;
         EXPECT_LE(static_cast<size_t>(sent), c.result.size() * percentAtMost / 100);
+        if (c.differential) {  // the changed entries and the directory, and 10 %
+            EXPECT_LE(sent, std::stoll(ReadBytes(Archives() + L"delta-new.budget")) * 11 / 10)
+                << log;
+        }
 
         const auto& reports = reports_;
         const bool hasLength = c.responses.back().contentLength;
         // A later attempt that starts over shows the percentage from 0 again.
-        const bool startsOver = std::regex_search(log, std::regex(R"(n=([2-9]|\d\d+) offset=0\b)"));
+        const bool startsOver = std::regex_search(
+            log, std::regex(R"(n=([2-9]|\d\d+) offset=0\b|delta result=fallback)"));
         EXPECT_GE(reports.size(), c.result.size() / 65536) << "every chunk";
         for (size_t i = 0; i < reports.size(); ++i) {
             const auto& [percent, text] = reports[i];

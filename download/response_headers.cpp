@@ -1,0 +1,22 @@
+#include "download/response_headers.h"
+
+namespace {
+
+constexpr DWORD kMaxHeaderChars = 2048;
+
+}  // namespace
+
+std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[kMaxHeaderChars];
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
+}
+
+std::wstring ValidatorOf(HINTERNET request) {
+    const std::wstring etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
+    return etag.empty() ? QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED) : etag;
+}
