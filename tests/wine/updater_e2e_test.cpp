@@ -82,6 +82,8 @@ struct Scenario {
     bool resumed = false;     // the last request continues a kept part
     const wchar_t* installed = L"v1.2.3.4";
     const wchar_t* program = L"zel_updater_test.exe";
+    const char* previous = nullptr;  // the office's zel.zip: an archive of bin/archives
+    bool differential = false;       // only ranges asked, within the changed entries and directory
 };
 
 // The application's start records, once there are `count` (or after a while).
@@ -107,6 +109,9 @@ class UpdaterEndToEnd : public testing::Test {
         ScratchFolder office;
         const std::wstring record = UseAppRecord(office.path());
         InstallApp(office.path(), s.installed);
+        if (s.previous != nullptr) {
+            CopyInto(BinFolder() + L"\\archives\\" + Narrow2Wide(s.previous), office / L"zel.zip");
+        }
         if (s.zelHeld) {
             CloseHandle(StartZelHolder(office.path(), 60000).process);
         }
@@ -150,6 +155,18 @@ class UpdaterEndToEnd : public testing::Test {
             const std::regex range("Range: bytes=[1-9][0-9]*-");
             EXPECT_TRUE(std::ranges::any_of(
                 headers, [&](const std::string& h) { return std::regex_match(h, range); }));
+        }
+        if (s.differential) {
+            long long sent = 0;
+            for (size_t i = 1; i < requests.size(); ++i) {
+                EXPECT_TRUE(std::ranges::any_of(requests[i].headers, [](const std::string& h) {
+                    return h.starts_with("Range: bytes=");
+                }));
+                sent += requests[i].sent;
+            }
+            const long long budget =
+                std::stoll(ReadBytes(BinFolder() + L"\\archives\\delta-new.budget"));
+            EXPECT_LE(sent, budget * 11 / 10);
         }
         if (s.logged != nullptr) {
             EXPECT_NE(ReadBytes(office / L"zel_updater.log").find(s.logged), std::string::npos)
@@ -258,6 +275,10 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
     const ServerResponse v2Mandatory{.body = ManifestJson("2.0.0.0", true)};
     const ServerResponse v2Digest{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())};
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
+    const ServerResponse v2Delta{
+        .body = ManifestJson("2.0.0.0", false, "",
+                             Sha256Hex(ReadBytes(BinFolder() + L"\\archives\\delta-new.zip")))};
+    const ServerResponse deltaNew{.bodyFile = "bin/archives/delta-new.zip", .rate = 200000};
     const wchar_t* const impatient = L"zel_updater_impatient.exe";
     const wchar_t* const unreachable = L"zel_updater_unreachable.exe";
     const char* const timeout = "check result=failed reason=timeout";
@@ -327,6 +348,15 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
                    {kStatus, texts::kStatusInstalling}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 4,
          .logged = "download result=ok attempts=1", .resumed = true},
+        {.name = "3 of 40 files changed: only they travel, in ranges", .server = {v2Delta, deltaNew},
+         .steps = {{kWindow}, {kClickStart}, {kStatus, texts::kStatusInstalling}, {kProgress}},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .logged = "delta result=ok",
+         .previous = "delta-old.zip", .differential = true},
+        {.name = "the previous archive damaged: the whole archive follows",
+         .server = {v2Delta, {.bodyFile = "bin/archives/delta-new.zip"}},
+         .steps = {{kWindow}, {kClickStart}, {kStatus, texts::kStatusInstalling}},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .logged = "reason=digest-mismatch",
+         .previous = "delta-old-damaged.zip"},
         {.name = "mandatory, ZEL in use: the old application is back when the window closes",
          .server = {v2Mandatory, Archive()},
          .steps = {{kWindow}, {kBox, notice}, {kDisabled}, {kBox, inUse}, {kStatus, inUse},
