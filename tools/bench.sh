@@ -8,7 +8,9 @@
 #   2. the download: DownloadPackage against a bare WinHTTP loop and curl,
 #      64 and 256 MiB (tools/bench_download.sh);
 #   3. resuming: 32 MiB at 1 MB/s, dropped every 5 MiB and not
-#      (tools/bench_resume.sh);
+#      (tools/bench_resume.sh), and the differential download of a 40 MiB
+#      release of 200 files with 10 changed, beside the full download
+#      (tools/bench_delta.sh);
 #   4. the manifest check's time to fail against slow, silent and oversized
 #      servers, with its peak memory (tools/bench_deadline.sh);
 #   5. the size of the product executable.
@@ -54,6 +56,10 @@ echo "== Download"
 echo
 echo "== Resume: 32 MiB at 1 MB/s, dropped every 5 MiB and not"
 "$root/tools/bench_resume.sh" 32 5 1000000 | grep -v '^Installing'
+
+echo
+echo "== Differential download: 40 MiB in 200 files, 10 changed, at 1 MB/s"
+"$root/tools/bench_delta.sh" 40 200 10 1000000 | grep -v '^Installing'
 
 echo
 echo "== Manifest check against slow, silent and oversized servers (30 s deadline)"

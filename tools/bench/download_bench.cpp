@@ -1,7 +1,10 @@
 // Measures one download from the test server and prints one line of figures:
-//   download_bench package   DownloadPackage into zel.zip, progress posted to a
+//   download_bench package [SHA256]
+//                            DownloadPackage into zel.zip, progress posted to a
 //                            real window with a status line and a progress bar,
-//                            pumped on this thread as in the updater
+//                            pumped on this thread as in the updater; with the
+//                            archive's digest, a zel.zip already there may lend
+//                            its entries (the differential download)
 //   download_bench bare      a bare WinHTTP loop over the same pinned request,
 //                            reading 16 KiB chunks and discarding them
 //   download_bench check     the manifest fetch, 15 times: prints the median ms
@@ -43,7 +46,7 @@ LRESULT CALLBACK ShowProgress(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-unsigned long long RunPackage() {
+unsigned long long RunPackage(const std::wstring& sha256) {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ShowProgress;
     windowClass.lpszClassName = L"ZelBench";
@@ -61,7 +64,7 @@ unsigned long long RunPackage() {
     bool ok = false;
     std::thread worker([&] {
         PostedProgress progress(window);
-        ok = DownloadPackage(L"https://bench/package.zip", L"", L"zel.zip", progress);
+        ok = DownloadPackage(L"https://bench/package.zip", sha256, L"zel.zip", progress);
         PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
     });
     MSG message;
@@ -117,7 +120,8 @@ int wmain(int argc, wchar_t** argv) {
         return RunCheck();
     }
     const auto start = std::chrono::steady_clock::now();
-    const unsigned long long bytes = mode == L"package" ? RunPackage() : RunBare();
+    const unsigned long long bytes =
+        mode == L"package" ? RunPackage(argc > 2 ? argv[2] : L"") : RunBare();
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
