@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The updater's main job on this machine: a real update of a demo application
 # from 1.0.0.0 to 2.0.0.0, served over HTTPS on loopback by nginx with a
-# pinned key, run under Wine.
+# pinned key, run under Wine; then a second release, 2.1.0.0, whose unchanged
+# files come from the previous zel.zip (the differential download).
 #
 # Usage: tools/demo.sh [--headless] [--mandatory] [--prepare]
 #   With a display (DISPLAY set) the updater's window appears and you press
 #   the button. Without one, or with --headless, it runs under a private Xvfb,
 #   presses the button itself and saves screenshots in demo/screenshots.
-#   --mandatory publishes 2.0.0.0 as a mandatory release instead.
+#   --mandatory publishes both releases as mandatory instead.
 #   --prepare only makes the key, the builds and the Wine prefix, so that a
 #   later run (the test suite's) starts at once.
 set -euo pipefail
@@ -18,7 +19,7 @@ for arg in "$@"; do
         --headless) headless=1 ;;
         --mandatory) mandatory=1 ;;
         --prepare) prepare=1 ;;
-        -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done
@@ -58,7 +59,7 @@ cmake -S "$root" -B "$demo_build" -G Ninja --toolchain "$root/cmake/mingw-w64-po
     >/dev/null
 cmake --build "$demo_build" --target zel_updater >/dev/null
 [ -f "$tests_build/CMakeCache.txt" ] || cmake --preset tests >/dev/null
-cmake --build --preset tests --target zel_test_app_v1.0.0.0 zel_test_app_v2.0.0.0 \
+cmake --build --preset tests --target zel_test_app_v1.0.0.0 zel_test_app_v2.0.0.0 zel_test_app_v2.1.0.0 \
     zel_test_unpacker release_check demo_driver >/dev/null
 bin="$tests_build/bin"
 # A Wine prefix of the demo's own, apart from the test suite's.
@@ -78,21 +79,28 @@ cp "$demo_build/zel_updater.exe" "$run/"
 # beside itself first.
 cp "$bin/powershell.exe" "$run/"
 
+# Publishes a release of the application in release-VERSION (zel_acc.exe of the
+# test build's variant vVERSION, and the files already in the folder).
+publish() {
+    local version=$1 release="$demo/release-$1"
+    mkdir -p "$release"
+    cp "$bin/apps/v$version/zel_acc.exe" "$release/"
+    python3 "$root/tools/publish_release.py" \
+        --app-folder "$release" --version "$version" --notes "$demo/notes.txt" \
+        --url "https://127.0.0.1/releases/zel.zip" --out "$demo/www" \
+        --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}"
+    mkdir -p "$demo/www/releases"
+    mv "$demo/www/zel.zip" "$demo/www/releases/zel.zip"
+}
+
 step "Publishing 2.0.0.0$([ "$mandatory" = 1 ] && echo ' (mandatory)')"
-release="$demo/release-2.0.0.0"
-rm -rf "$release"
-mkdir -p "$release/data"
-cp "$bin/apps/v2.0.0.0/zel_acc.exe" "$release/"
-head -c $((12 * 1024 * 1024)) /dev/urandom >"$release/data/sample-reports.dat"
+rm -rf "$demo"/release-*
+mkdir -p "$demo/release-2.0.0.0/data"
+head -c $((12 * 1024 * 1024)) /dev/urandom >"$demo/release-2.0.0.0/data/sample-reports.dat"
 printf 'گزارش‌های سریع‌تر\nرفع اشکال چاپ فاکتور\n' >"$demo/notes.txt"
 mandatory_flag=()
 [ "$mandatory" = 1 ] && mandatory_flag=(--mandatory)
-python3 "$root/tools/publish_release.py" \
-    --app-folder "$release" --version 2.0.0.0 --notes "$demo/notes.txt" \
-    --url "https://127.0.0.1/releases/zel.zip" --out "$demo/www" \
-    --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}"
-mkdir -p "$demo/www/releases"
-mv "$demo/www/zel.zip" "$demo/www/releases/zel.zip"
+publish 2.0.0.0
 
 step "Serving it with nginx on https://127.0.0.1:$port"
 sed -e "s|@PORT@|$port|; s|@ROOT@|$demo/www|; s|@CERT@|$keys/server.crt|" \
@@ -117,46 +125,81 @@ version_of() {
 }
 echo "installed before: $(version_of "$run/ZEL/zel_acc.exe")"
 
+# Runs the updater in the office, headless through the demo driver (with its
+# screenshots in SHOTS) or for a person at the display.
+run_updater() {
+    local shots=$1
+    mkdir -p "$shots"
+    update_started=$(date +%s.%N)
+    set +e
+    if [ "$headless" = 1 ]; then
+        "$tests_build/wine_run.sh" "$bin/demo_driver.exe" "$(windows_path "$run/zel_updater.exe")" \
+            "$(windows_path "$run")" "$(windows_path "$shots")" \
+            $([ "$mandatory" = 1 ] && echo --mandatory)
+    else
+        echo "Press the start button in the updater's window."
+        (cd "$run" && "$tests_build/wine_run.sh" "$run/zel_updater.exe")
+    fi
+    updater_code=$?
+    set -e
+    update_ended=$(date +%s.%N)
+    sleep 1
+}
+
+# Prints what the run left behind; fails unless ZEL holds version AFTER, ZEL.bak
+# version BEFORE, AFTER was started and the office's data is untouched.
+outcome() {
+    local after_wanted=$1 backup_wanted=$2 shots=$3
+    after=$(version_of "$run/ZEL/zel_acc.exe")
+    backup=$( [ -f "$run/ZEL.bak/zel_acc.exe" ] && version_of "$run/ZEL.bak/zel_acc.exe" || echo none)
+    started_version=$(tail -n 1 "$ZEL_APP_RECORD" 2>/dev/null | cut -f2)
+    echo "updater exit code:      $updater_code"
+    echo "ZEL\\zel_acc.exe:        $after"
+    echo "ZEL.bak\\zel_acc.exe:    $backup"
+    echo "application started:    ${started_version:-nothing}"
+    echo "folder layout:"
+    (cd "$run" && find . -maxdepth 2 -not -name '.' | sort | sed 's/^/  /')
+    if [ "$headless" = 1 ]; then
+        echo "screenshots:"
+        ls "$shots" | sed "s|^|  $shots/|"
+    fi
+    awk -v a="$started" -v b="$update_started" -v c="$update_ended" 'BEGIN {
+        printf "time: %.1f s for the update, %.1f s in all\n", c - b, c - a }'
+    [ "$updater_code" = 0 ] && [ "$after" = "$after_wanted" ] && [ "$backup" = "$backup_wanted" ] &&
+        [ "$started_version" = "$after_wanted" ] &&
+        [ "$(cat "$run/data/books.dat")" = "the office's books" ] || {
+        echo "demo: the update to $after_wanted did not end as expected" >&2
+        exit 1
+    }
+}
+
 step "Running the updater"
 export ZEL_APP_RECORD="$demo/app-starts.txt" ZEL_APP_LIFETIME_MS=4000
 rm -f "$ZEL_APP_RECORD"
-update_started=$(date +%s.%N)
-set +e
-if [ "$headless" = 1 ]; then
-    "$tests_build/wine_run.sh" "$bin/demo_driver.exe" "$(windows_path "$run/zel_updater.exe")" \
-        "$(windows_path "$run")" "$(windows_path "$demo/screenshots")" \
-        $([ "$mandatory" = 1 ] && echo --mandatory)
-else
-    echo "Press the start button in the updater's window."
-    (cd "$run" && "$tests_build/wine_run.sh" "$run/zel_updater.exe")
-fi
-updater_code=$?
-set -e
-update_ended=$(date +%s.%N)
-sleep 1
+run_updater "$demo/screenshots"
 
 step "What happened"
-after=$(version_of "$run/ZEL/zel_acc.exe")
-backup=$( [ -f "$run/ZEL.bak/zel_acc.exe" ] && version_of "$run/ZEL.bak/zel_acc.exe" || echo none)
-started_version=$(tail -n 1 "$ZEL_APP_RECORD" 2>/dev/null | cut -f2)
-echo "updater exit code:      $updater_code"
-echo "ZEL\\zel_acc.exe:        $after"
-echo "ZEL.bak\\zel_acc.exe:    $backup"
-echo "application started:    ${started_version:-nothing}"
-echo "folder layout:"
-(cd "$run" && find . -maxdepth 2 -not -name '.' | sort | sed 's/^/  /')
+outcome 2.0.0.0 1.0.0.0 "$demo/screenshots"
 echo "the updater's log ($run/zel_updater.log):"
 sed 's/^/  /' "$run/zel_updater.log"
-if [ "$headless" = 1 ]; then
-    echo "screenshots:"
-    ls "$demo/screenshots" | sed "s|^|  $demo/screenshots/|"
-fi
-awk -v a="$started" -v b="$update_started" -v c="$update_ended" 'BEGIN {
-    printf "time: %.1f s for the update, %.1f s in all\n", c - b, c - a }'
-
-[ "$updater_code" = 0 ] && [ "$after" = 2.0.0.0 ] && [ "$backup" = 1.0.0.0 ] &&
-    [ "$started_version" = 2.0.0.0 ] && [ "$(cat "$run/data/books.dat")" = "the office's books" ] || {
-    echo "demo: the update did not end as expected" >&2
-    exit 1
-}
 echo "demo: updated from 1.0.0.0 to 2.0.0.0"
+
+step "Publishing 2.1.0.0: a new zel_acc.exe, data/sample-reports.dat unchanged"
+cp -r "$demo/release-2.0.0.0" "$demo/release-2.1.0.0"
+publish 2.1.0.0
+
+step "Running the updater again: the previous zel.zip lends what did not change"
+log_lines=$(wc -l <"$run/zel_updater.log")
+run_updater "$demo/screenshots/2.1.0.0"
+
+step "What happened"
+outcome 2.1.0.0 2.0.0.0 "$demo/screenshots/2.1.0.0"
+echo "the updater's log, this run:"
+tail -n +$((log_lines + 1)) "$run/zel_updater.log" | sed 's/^/  /'
+delta=$(tail -n +$((log_lines + 1)) "$run/zel_updater.log" | grep ' delta result=' || true)
+fetched=$(sed -n 's/.* bytes_fetched=\([0-9]*\).*/\1/p' <<<"$delta")
+size=$(stat -c %s "$demo/www/releases/zel.zip")
+[[ "$delta" == *"result=ok"* ]] || { echo "demo: the second release was not downloaded differentially" >&2; exit 1; }
+awk -v f="$fetched" -v s="$size" 'BEGIN {
+    printf "second release: fetched %d of the archive'"'"'s %d bytes (%.1f %%); the rest came from the previous zel.zip\n", f, s, 100 * f / s }'
+echo "demo: updated from 2.0.0.0 to 2.1.0.0"
