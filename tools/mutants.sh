@@ -71,6 +71,15 @@ mutant digest-ignored download/download_package.cpp \
 mutant no-resume-validator download/download_package.cpp \
     's/L"-\\r\\nIf-Range: " + resume->validator/L"-"/' \
     'Download'
+mutant delta-digest-ignored download/delta_download.cpp \
+    's/|| digest != \*job_.expected) {/|| digest != digest) {/' \
+    'Download|OfficeScenarios'
+mutant delta-crc-ignored download/delta_plan.cpp \
+    's/a.crc32 == b.crc32 \&\& //' \
+    'PlanSpans|Download'
+mutant delta-always-worth-it download/delta_plan.cpp \
+    's/<= wanted \* limits.maxFetchPercent;/<= wanted * 100;/' \
+    'PlanSpans|Download'
 mutant progress-figure download/progress.cpp \
     's/kept \* 100 \/ total/kept * 10 \/ total/' \
     'Progress|Download|OfficeScenarios'
