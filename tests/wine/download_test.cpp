@@ -65,6 +65,7 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
         bool corruptPart = false;        // a first download that fails leaves a damaged part
         const char* previous = nullptr;  // zel.zip before: an archive, "" none, or `earlier`
         bool differential = false;       // the bytes sent fit the changed entries' budget
+        bool cutBefore = false;  // a first run gives up part-way through a differential download
     } cases[] = {
         // clang-format off
         {"with a length", {{.bodyPattern = size}}, PatternBytes(size), "end=complete", {""}},
@@ -113,6 +114,9 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
           archive("delta-new.zip")},
          fresh, "delta result=ok", {end, span, span, span, span}, ~0u, L"", L"zel.zip", false,
          "delta-old.zip", true},
+        {"differential, continued in the next run from where a cut one stopped",
+         {archive("delta-new.zip")}, fresh, "delta.plan offset=211731 ", {end, span, span, span},
+         ~0u, L"", L"zel.zip", false, "delta-old.zip", true, true},
         {"differential, no previous archive", {archive("delta-new.zip")}, fresh,
          "delta result=fallback reason=no-previous", {""}, ~0u, L"", L"zel.zip", false, ""},
         {"differential, a server that answers ranges with 200",
@@ -137,6 +141,12 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
             CopyFileW((Archives() + Narrow2Wide(c.previous)).c_str(), L"zel.zip", FALSE);
         }
         DeleteFileW(L"zel_updater.log");
+        if (c.cutBefore) {
+            SetServerScenario({c.responses[0],
+                               {.bodyFile = "bin/archives/delta-new.zip", .dropAfter = 10000},
+                               {.status = 404}});
+            ASSERT_FALSE(Run(c.result));
+        }
         if (c.corruptPart) {
             SetServerScenario({{.bodyPattern = 400000, .dropAfter = 200000}, {.status = 404}});
             ASSERT_FALSE(Run(c.result));
