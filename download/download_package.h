@@ -13,5 +13,7 @@
 // next run, asks only for the rest when the server can name the file's
 // version (ETag or Last-Modified). Attempts are a second apart; three in a
 // row that add nothing end the download, and a run makes at most 100.
+// Before the first attempt, an earlier file at `filePath` may lend the
+// entries the new archive shares with it (see delta_download.h).
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
                      const std::wstring& filePath, DownloadSink& sink);
