@@ -51,11 +51,6 @@ void LogManifest(const UpdateCheck& check, const bool newer) {
               {"decision", newer ? "newer" : "not-newer"}});
 }
 
-[[noreturn]] void EndUpdater(const char* reason) {
-    LogEvent("end", {{"exit_code", 0}, {"reason", reason}});
-    ExitProcess(0);
-}
-
 void ShowMandatory(HWND window) {
     const MainWindowControls& c = Controls();
     ShowWindow(window, SW_SHOW);
@@ -87,16 +82,17 @@ int RunUpdater(int showCommand) {
         StartApplicationAndEnd("another run holds the lock");
     }
     // An installation cut off half-way must not leave the office without
-    // its application.
-    TidyOfficeFolder();
+    // its application. While ZEL.bak is the only copy, nothing is installed.
+    if (!TidyOfficeFolder()) {
+        StartApplicationAndEnd("ZEL is missing and ZEL.bak could not be moved back");
+    }
     InitCommonControls();
     HWND window = CreateMainWindow();
     if (window == nullptr) {
         LogEvent("window", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
         ShowMessageBox(nullptr, texts::kWindowCreateError, texts::kErrorCaptionEnglish,
                        MB_ICONERROR);
-        LogEvent("end", {{"exit_code", 1}, {"reason", "no window"}});
-        return 1;
+        EndUpdater("no window", 1);
     }
     const std::optional<UpdateCheck> check = CheckForUpdate();
     if (!check) {
@@ -128,8 +124,9 @@ int RunUpdater(int showCommand) {
     if (ApplicationClosedByFailedInstall()) {
         StartApplicationAndEnd("window closed after a failed installation");
     }
-    LogEvent("end", {{"exit_code", 0}, {"reason", "window closed"}});
-    return 0;
+    // Not a return: static objects would be destroyed while a download's
+    // threads still use them.
+    EndUpdater("window closed");
 }
 
 }  // namespace

@@ -46,10 +46,9 @@ DWORD RunUpdate(HWND window) {
     PostStatus(window, texts::kStatusInstalling);
     // Returns only when it failed; ZEL holds the old installation and the
     // user has been told.
-    const InstallFailure failure = InstallPackage();
+    const InstallFailure failure = InstallPackage(UpdateInfo.manifest.version);
     g_phase = kIdle;
-    ReportFailedUpdate(window, failure == InstallFailure::kUnpack ? texts::kExtractError
-                                                                  : texts::kInstallFolderInUse);
+    ReportFailedUpdate(window, InstallFailureText(failure));
     return 0;
 }
 

@@ -49,17 +49,48 @@ std::string LinePrefix() {
     return prefix;
 }
 
-// Past the threshold the log is set aside, replacing the older one. Two runs
-// may both try; the second's rename fails harmlessly or moves a fresh file.
-void RotateIfLarge() {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(kLogFile, GetFileExInfoStandard, &data)) {
-        return;
-    }
-    const unsigned long long size =
-        (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (size > kLogRotateBytes) {
-        MoveFileExW(kLogFile, kOldLogFile, MOVEFILE_REPLACE_EXISTING);
+// Whether the handle and the name lead to the same file: after another run
+// rotated the log, a handle opened before may hold the older one.
+bool IsCurrentLog(HANDLE file) {
+    UniqueFileHandle named(CreateFileW(kLogFile, 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return named && GetFileInformationByHandle(file, &a) &&
+           GetFileInformationByHandle(named.get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens the log for one line and takes its lock, on a byte far past any real
+// data so readers are never held up. Past the threshold the log is set aside,
+// replacing the older one, by the one run that holds the lock and finds the
+// name still leading to the full file; a run that opened it before that sees
+// it renamed and opens the fresh one. So two runs never rotate twice.
+UniqueFileHandle OpenLockedLog(OVERLAPPED& lockRange, bool& locked) {
+    for (int tries = 1;; ++tries) {
+        UniqueFileHandle file(CreateFileW(kLogFile, FILE_APPEND_DATA | GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return file;
+        }
+        lockRange = {};
+        lockRange.OffsetHigh = 0x7FFFFFFF;
+        locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
+        LARGE_INTEGER size = {};
+        if (tries == 3 || !GetFileSizeEx(file.get(), &size) ||
+            static_cast<unsigned long long>(size.QuadPart) <= kLogRotateBytes) {
+            return file;
+        }
+        const bool current = IsCurrentLog(file.get());
+        if (current && !MoveFileExW(kLogFile, kOldLogFile, MOVEFILE_REPLACE_EXISTING)) {
+            return file;  // cannot be set aside now: the line still goes in
+        }
+        if (locked) {
+            UnlockFileEx(file.get(), 0, 1, 0, &lockRange);
+            locked = false;
+        }
     }
 }
 
@@ -128,22 +159,16 @@ void LogEvent(const char* event, std::initializer_list<LogField> fields) {
             AppendValue(line, field.value);
         }
         line += "\r\n";
-        RotateIfLarge();
         // Opened for each line, so that a rotation by another run is seen at
         // once. An append-only handle writes each line whole at the end; the
-        // lock, on a byte far past any real data so readers are never held
-        // up, keeps two runs from appending at once where the platform
+        // lock keeps two runs from appending at once where the platform
         // emulates appends (Wine loses lines without it).
-        UniqueFileHandle file(CreateFileW(kLogFile, FILE_APPEND_DATA | GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        OVERLAPPED lockRange = {};
+        bool locked = false;
+        UniqueFileHandle file = OpenLockedLog(lockRange, locked);
         if (!file) {
             return;
         }
-        OVERLAPPED lockRange = {};
-        lockRange.OffsetHigh = 0x7FFFFFFF;
-        const bool locked =
-            LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
         DWORD written = 0;
         WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         if (locked) {

@@ -45,6 +45,16 @@ inline constexpr const wchar_t* kExtractError = L"باز کردن فایل فش�
 // Please close the open programs and try again".
 inline constexpr const wchar_t* kInstallFolderInUse =
     L"نصب نسخه جدید انجام نشد؛ پوشه برنامه در حال استفاده است. لطفا برنامه های باز را ببندید و دوباره تلاش کنید";
+// "Installing the new version did not happen; the received package does not
+// hold the announced version".
+inline constexpr const wchar_t* kReleaseVersionMismatch =
+    L"نصب نسخه جدید انجام نشد؛ بسته دریافت شده نسخه اعلام شده را ندارد";
+// "The new version did not start; the previous version of the program was
+// put back".
+inline constexpr const wchar_t* kNewVersionDidNotStart =
+    L"نسخه جدید اجرا نشد؛ نسخه قبلی برنامه بازگردانده شد";
+// "The program could not be started; please contact support".
+inline constexpr const wchar_t* kAppStartError = L"برنامه اجرا نشد؛ لطفا با پشتیبانی تماس بگیرید";
 // Progress line: "%   download speed: ".
 inline constexpr const wchar_t* kProgressSpeedLabel = L"%   سرعت دانلود: ";
 // Progress line: " KB/s   remaining time: ".

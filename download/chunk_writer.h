@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -40,6 +41,8 @@ class ChunkWriter {
     // Writes what is left and waits until every byte is written. False when a
     // write failed or was short; error() then gives the system's code.
     bool Finish();
+    // True once a write has failed: what follows would only be thrown away.
+    bool failed() const { return failed_; }
     uint64_t written() const { return written_; }
     DWORD error() const { return error_; }
 
@@ -65,7 +68,7 @@ class ChunkWriter {
     std::deque<Block> full_;
     std::vector<Block> spare_;
     bool closing_ = false;
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
     uint64_t written_ = 0;
     DWORD error_ = 0;
     // Last, so that everything above exists before the thread starts.

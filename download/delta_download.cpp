@@ -408,7 +408,13 @@ class DeltaRun {
         if (!MoveFileExW(job_.partPath.c_str(), job_.filePath.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             error = GetLastError();
-            DiscardPart(job_.partPath);
+            // Something holds zel.zip: the verified part stays for the whole
+            // download's next attempt, which only moves it.
+            ResumeRecord verified = record;
+            verified.kept = fresh.total;
+            if (!SaveResumeRecord(job_.partPath, verified)) {
+                DiscardPart(job_.partPath);
+            }
             return Fail("write-error", error);
         }
         return true;
@@ -432,7 +438,9 @@ class DeltaRun {
     bool WriteSpans(const OldArchive& old, const NewArchive& fresh, uint64_t end,
                     ChunkWriter& writer) {
         for (const delta::Span& span : plan_.spans) {
-            if (!(span.copy ? Copy(old, span, writer) : Fetch(fresh, span, writer))) {
+            // After a failed write (a full disk) the rest would only be thrown away.
+            if (writer.failed() ||
+                !(span.copy ? Copy(old, span, writer) : Fetch(fresh, span, writer))) {
                 return false;
             }
         }
@@ -452,7 +460,7 @@ class DeltaRun {
         if (span.from + span.length > old.size) {
             return Fail("previous-not-understood");
         }
-        for (uint64_t done = 0; done < span.length;) {
+        for (uint64_t done = 0; done < span.length && !writer.failed();) {
             const DWORD bytes =
                 static_cast<DWORD>(std::min<uint64_t>(kBlockBytes, span.length - done));
             if (!ReadAt(old.file.get(), span.from + done, writer.Reserve(bytes), bytes)) {

@@ -38,7 +38,6 @@ constexpr int kIdleAttemptsAllowed = 3;
 constexpr int kMaxAttempts = 100;
 constexpr DWORD kPauseAfterFailureMs = ZEL_DOWNLOAD_RETRY_PAUSE_MS;
 constexpr HttpTimeouts kDownloadTimeouts = {5000, 5000, 30000, ZEL_DOWNLOAD_RECEIVE_TIMEOUT_MS};
-constexpr DWORD kRangeNotSatisfiable = 416;
 // Wine ends a read past the receive time-out with the socket's WSAETIMEDOUT
 // rather than ERROR_WINHTTP_TIMEOUT.
 constexpr DWORD kSocketTimedOut = 10060;
@@ -56,6 +55,7 @@ struct AttemptResult {
     bool fileChanged = false;  // the server now names another version of the file
     uint64_t offset = 0;       // where the transfer continued from
     uint64_t kept = 0;         // bytes the part holds for the next attempt
+    bool askAgain = false;     // a refused range: the whole file is asked for at once
 };
 
 struct Transfer {
@@ -108,6 +108,9 @@ Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, ChunkWrite
         }
         writer.Commit(read);
         transfer.received += read;
+        if (writer.failed()) {
+            return transfer;  // a full disk: reading on would only throw the rest away
+        }
 
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         const ProgressValues values =
@@ -149,12 +152,18 @@ std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog&
         result.offset = result.kept = log.offset = resume->kept;
     }
     if (!OpenPinnedRequest(job.path, options, http)) {
-        const DWORD error = http.error;
-        if (resume && http.status == kRangeNotSatisfiable) {
+        // A server or front end that refuses the range (412, 416, 400, 500)
+        // would refuse it at every later attempt as well: the part goes, and
+        // the whole file is asked for at once.
+        if (resume && http.status != 0) {
             DiscardPart(job.partPath);
             result.kept = 0;
+            result.askAgain = true;
+            log.Write(LogField("end", "http-error"), LogField("status", http.status),
+                      LogField("reason", "range-refused"));
+            return std::nullopt;
         }
-        LogHttpFailure(log, http.status, error);
+        LogHttpFailure(log, http.status, http.error);
         return std::nullopt;
     }
     if (http.status == HTTP_STATUS_PARTIAL_CONTENT) {
@@ -223,24 +232,49 @@ void Conclude(const Job& job, ResumeRecord record, PartFile& part, const Transfe
                   LogField("actual", Sha256ToHex(digest)));
         return;
     }
+    const bool flushed = FlushFileBuffers(part.file.get()) != FALSE;
     part.file.reset();
-    RemoveResumeRecord(job.partPath);
     if (!MoveFileExW(job.partPath.c_str(), job.filePath.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
-        Fail(job, part, result);
-        log.Write(LogField("end", "write-error"), LogField("error", ErrorWithText(error)));
+        // Something holds the file (antivirus scanning the older one): the
+        // verified part stays, and the next attempt only moves it.
+        record.kept = kept;
+        if (flushed && kept == record.total && SaveResumeRecord(job.partPath, record)) {
+            result.kept = kept;
+        } else {
+            Fail(job, part, result);
+        }
+        log.Write(LogField("end", "write-error"), LogField("kept", result.kept),
+                  LogField("error", ErrorWithText(error)));
         return;
     }
+    RemoveResumeRecord(job.partPath);
     log.Write(LogField("end", "complete"));
     result.done = true;
+}
+
+// A verified part whose move onto the file failed, when there is one.
+std::optional<ResumeRecord> WholePart(const Job& job) {
+    std::optional<ResumeRecord> record = LoadResumeRecord(job.partPath);
+    if (record && record->path == job.path && record->sha256 == job.sha256 &&
+        record->kept == record->total && PartLength(job.partPath) == record->total) {
+        return record;
+    }
+    return std::nullopt;
 }
 
 AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
     AttemptResult result;
     AttemptLog log{n};
     PinnedRequest http;
-    const std::optional<ResumeRecord> record = Ask(job, http, log, result);
+    std::optional<ResumeRecord> record = WholePart(job);
+    const bool fetch = !record;
+    if (fetch) {
+        record = Ask(job, http, log, result);
+    } else {
+        result.offset = result.kept = log.offset = record->kept;
+    }
     if (!record) {
         return result;
     }
@@ -260,8 +294,9 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
         };
     }
     Transfer transfer;
-    bool wrote = false;
-    {
+    transfer.complete = !fetch;
+    bool wrote = true;
+    if (fetch) {
         ChunkWriter writer(part.file.get(), part.hash, std::move(checkpoint));
         transfer = ReadBody(http.request.get(), record->total, record->kept, writer, sink);
         wrote = writer.Finish();
@@ -282,10 +317,15 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
                      const std::wstring& filePath, DownloadSink& sink) {
     Job job{RequestPathFromUrl(url), sha256, std::nullopt, filePath, filePath + L".part"};
-    // A manifest without a well-formed digest is downloaded unchecked, as
-    // older servers send none.
-    Sha256Digest expected;
-    if (ParseSha256Hex(sha256, expected)) {
+    // A manifest without a digest is downloaded unchecked, as older servers
+    // send none; a digest that cannot be read checks nothing, so it fails.
+    if (!sha256.empty()) {
+        Sha256Digest expected;
+        if (!ParseSha256Hex(sha256, expected)) {
+            LogEvent("download",
+                     {{"result", "failed"}, {"attempts", 0}, {"reason", "malformed-sha256"}});
+            return false;
+        }
         job.expected = expected;
     }
     // An attempt adds something when the part ends up longer than it ever
@@ -294,8 +334,10 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
     uint64_t best = 0;
     int idle = 0;
     int attempts = 0;
-    // The previous archive may hold most of this one.
+    // The previous archive may hold most of this one, unless a verified part
+    // only waits to be moved.
     bool done =
+        !WholePart(job) &&
         DownloadDelta({job.path, job.sha256, job.expected, job.filePath, job.partPath,
                        &kDownloadTimeouts, ZEL_DOWNLOAD_HEADERS_DEADLINE_MS, kPauseAfterFailureMs},
                       sink);
@@ -314,7 +356,9 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
         } else {
             ++idle;
         }
-        Sleep(kPauseAfterFailureMs);
+        if (!attempt.askAgain) {
+            Sleep(kPauseAfterFailureMs);
+        }
     }
     LogEvent("download", {{"result", done ? "ok" : "failed"}, {"attempts", attempts}});
     return done;

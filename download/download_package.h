@@ -8,11 +8,14 @@
 
 // The body goes to "<file>.part" and becomes the file only when the whole of
 // it arrived (as many bytes as the server announced) and, when `sha256` is
-// well-formed, its SHA-256 matched; a failed download leaves an earlier file
-// as it was. A cut transfer keeps its bytes, and the next attempt, or the
-// next run, asks only for the rest when the server can name the file's
-// version (ETag or Last-Modified). Attempts are a second apart; three in a
-// row that add nothing end the download, and a run makes at most 100.
+// given, its SHA-256 matched (a malformed one fails at once); a failed
+// download leaves an earlier file as it was. A cut transfer keeps its bytes,
+// and the next attempt, or the next run, asks only for the rest when the
+// server can name the file's version (ETag or Last-Modified); a refused range
+// drops them and asks for the whole file at once. A verified part that could
+// not replace the file is kept and only moved by the next attempt. Attempts
+// are a second apart; three in a row that add nothing end the download, and
+// a run makes at most 100.
 // Before the first attempt, an earlier file at `filePath` may lend the
 // entries the new archive shares with it (see delta_download.h).
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,

@@ -1,5 +1,7 @@
 #include "download/response_headers.h"
 
+#include "download/resume_record.h"
+
 namespace {
 
 constexpr DWORD kMaxHeaderChars = 2048;
@@ -17,6 +19,9 @@ std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
 }
 
 std::wstring ValidatorOf(HINTERNET request) {
-    const std::wstring etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED) : etag;
+    std::wstring validator = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
+    if (validator.empty()) {
+        validator = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    }
+    return IsSendableValidator(validator) ? validator : std::wstring();
 }

@@ -11,5 +11,6 @@
 std::wstring QueryHeaderText(HINTERNET request, DWORD query);
 
 // What lets a later request ask for more of this very file: the ETag, else
-// the Last-Modified; empty when the server sent neither.
+// the Last-Modified; empty when the server sent neither, or one that could not
+// be sent back as it is.
 std::wstring ValidatorOf(HINTERNET request);

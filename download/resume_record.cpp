@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "common/unique_handle.h"
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr DWORD kMaxRecordBytes = 16 * 1024;
+constexpr size_t kMaxValidatorChars = 256;
 
 std::wstring Wide(const std::string& utf8) {
     std::wstring text;
@@ -18,6 +20,11 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 }  // namespace
+
+bool IsSendableValidator(const std::wstring& validator) {
+    return !validator.empty() && validator.size() <= kMaxValidatorChars &&
+           std::ranges::all_of(validator, [](wchar_t c) { return c >= 0x20 && c < 0x7F; });
+}
 
 std::string FormatResumeRecord(const ResumeRecord& record) {
     return "path=" + WideToUtf8(record.path) + "\nsha256=" + WideToUtf8(record.sha256) +
@@ -52,7 +59,8 @@ std::optional<ResumeRecord> ParseResumeRecord(const std::string& text) {
             kept = ParseContentLength(Wide(value));
         }
     }
-    if (!hasPath || record.validator.empty() || !total || !kept || *total == 0 || *kept > *total) {
+    if (!hasPath || !IsSendableValidator(record.validator) || !total || !kept || *total == 0 ||
+        *kept > *total) {
         return std::nullopt;
     }
     record.total = *total;

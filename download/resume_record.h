@@ -18,10 +18,14 @@ struct ResumeRecord {
     uint64_t kept = 0;       // bytes of the part file that are on disk
 };
 
+// Whether a validator can go into a request header as it is: printable
+// ASCII, and no longer than any real server's ETag or date.
+bool IsSendableValidator(const std::wstring& validator);
+
 // Lines of "key=value" in UTF-8.
 std::string FormatResumeRecord(const ResumeRecord& record);
-// Nothing for a record that is incomplete or inconsistent: a validator and a
-// total are required, and kept lies inside the file.
+// Nothing for a record that is incomplete or inconsistent: a sendable
+// validator and a total are required, and kept lies inside the file.
 std::optional<ResumeRecord> ParseResumeRecord(const std::string& text);
 
 // Whether a download may continue from the record: the same request path and

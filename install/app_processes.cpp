@@ -4,7 +4,9 @@
 #include <tlhelp32.h>
 
 #include "common/log.h"
+#include "common/message_box.h"
 #include "common/office_paths.h"
+#include "common/texts.h"
 #include "common/unique_handle.h"
 #include "install/process_launch.h"
 
@@ -129,19 +131,32 @@ size_t CloseOfficeApplication() {
     return apps.size();
 }
 
-void StartApplicationAndEnd(const char* reason) noexcept {
+bool LaunchApplication() noexcept {
     try {
         const DWORD pid = LaunchProcess(kAppExecutablePath, L"");
         if (pid != 0) {
             LogEvent("app.start", {{"pid", pid}, {"path", kAppExecutablePath}});
-        } else {
-            LogEvent("app.start", {{"path", kAppExecutablePath},
-                                   {"result", "failed"},
-                                   {"error", ErrorWithText(GetLastError())}});
+            return true;
         }
-        LogEvent("end", {{"exit_code", 0}, {"reason", reason}});
+        LogEvent("app.start", {{"path", kAppExecutablePath},
+                               {"result", "failed"},
+                               {"error", ErrorWithText(GetLastError())}});
     } catch (...) {
-        // Ending matters more than the log line.
+        // Out of memory: the application did not start.
     }
-    ExitProcess(0);
+    return false;
+}
+
+void EndUpdater(const char* reason, unsigned exitCode) noexcept {
+    LogEvent("end", {{"exit_code", exitCode}, {"reason", reason}});
+    ExitProcess(exitCode);
+}
+
+void StartApplicationAndEnd(const char* reason) noexcept {
+    if (LaunchApplication()) {
+        EndUpdater(reason);
+    }
+    // Ending in silence would leave the office wondering why nothing opened.
+    ShowMessageBox(nullptr, texts::kAppStartError, texts::kErrorCaptionPersian, MB_ICONERROR);
+    EndUpdater(reason, 1);
 }

@@ -20,6 +20,13 @@ bool IsOfficeApplication(const std::wstring& imagePath, const std::vector<std::w
 // one has ended. Returns how many processes were running.
 size_t CloseOfficeApplication();
 
-// Starts ZEL\zel_acc.exe (when it cannot, says so in the log) and ends the
-// updater with exit code 0.
+// Starts ZEL\zel_acc.exe and logs whether it started (and why not).
+bool LaunchApplication() noexcept;
+
+// Logs the end and its reason and ends the process at once: worker threads
+// never outlive the objects they use.
+[[noreturn]] void EndUpdater(const char* reason, unsigned exitCode = 0) noexcept;
+
+// Starts ZEL\zel_acc.exe and ends the updater with exit code 0. When it
+// cannot be started the user is told in a box, and the exit code is 1.
 [[noreturn]] void StartApplicationAndEnd(const char* reason) noexcept;

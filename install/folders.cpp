@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/log.h"
+#include "common/office_paths.h"
 #include "common/unique_handle.h"
 
 // The test build waits less for a folder in use; the mechanism is the same.
@@ -96,6 +97,21 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& realPath, DWORD a
     return RemoveDirectoryW(path.c_str()) != 0;
 }
 
+// Only the names ClearFolderAway makes: "ZEL.bak.old-<digits>" and
+// "update.old-<digits>". Anything else in the office folder is the office's.
+bool IsSetAsideName(const std::wstring& name) {
+    for (const wchar_t* folder : {kBackupFolder, kStagingFolder}) {
+        const std::wstring prefix = std::wstring(folder) + kSetAsideMark;
+        if (name.size() > prefix.size() &&
+            CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL &&
+            name.find_first_not_of(L"0123456789", prefix.size()) == std::wstring::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsInUse(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
            error == ERROR_LOCK_VIOLATION;
@@ -170,7 +186,11 @@ void RemoveLeftoverFolders() {
     int removed = 0;
     int left = 0;
     do {
-        (RemoveFolderTree(entry.cFileName) ? removed : left) += 1;
+        if (IsSetAsideName(entry.cFileName)) {
+            (RemoveFolderTree(entry.cFileName) ? removed : left) += 1;
+        }
     } while (FindNextFileW(find.get(), &entry));
-    LogEvent("cleanup", {{"removed", removed}, {"left", left}});
+    if (removed + left > 0) {
+        LogEvent("cleanup", {{"removed", removed}, {"left", left}});
+    }
 }

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "common/log.h"
 #include "common/message_box.h"
 #include "common/office_paths.h"
+#include "common/product_version.h"
 #include "common/texts.h"
 #include "install/app_processes.h"
 #include "install/folders.h"
@@ -33,13 +35,42 @@ bool UnpackIntoStaging() {
     return found;
 }
 
+// The release must be the one the manifest announced: another version would
+// be offered again at every start, and a file without a version is no
+// application at all.
+bool CarriesAnnouncedVersion(const std::wstring& announced) {
+    const std::wstring executable = std::wstring(kStagingFolder) + L"\\" + kAppExecutableName;
+    const std::optional<std::wstring> version = ReadProductVersion(executable);
+    if (version && *version == announced) {
+        return true;
+    }
+    LogEvent(
+        "unpack.check",
+        {{"result", "failed"}, {"version", version.value_or(L"none")}, {"announced", announced}});
+    return false;
+}
+
+// While ZEL is missing, ZEL.bak is the office's only copy: it is moved back
+// first and never cleared or set aside.
+bool HealBackup() {
+    if (FolderExists(kInstallFolder) || !FolderExists(kBackupFolder)) {
+        return true;
+    }
+    const bool healed = MoveFolderPatiently(kBackupFolder, kInstallFolder);
+    LogEvent("heal", {{"result", healed ? "ok" : "failed"}});
+    return healed;
+}
+
 // ZEL becomes ZEL.bak and update becomes ZEL; on failure whatever was moved
 // is put back.
 bool SwapFolders() {
-    if (!ClearFolderAway(kBackupFolder)) {
+    if (!HealBackup()) {
         return false;
     }
     const bool hadInstallation = FolderExists(kInstallFolder);
+    if (hadInstallation && !ClearFolderAway(kBackupFolder)) {
+        return false;
+    }
     if (hadInstallation && !MoveFolderPatiently(kInstallFolder, kBackupFolder)) {
         return false;
     }
@@ -53,24 +84,37 @@ bool SwapFolders() {
     return false;
 }
 
+// A release that cannot start never stays installed: it goes back to being
+// "update" and is removed, and ZEL.bak becomes ZEL again. When ZEL.bak
+// cannot follow, ZEL is left missing beside it, which the next start heals.
+void PutBackOldApplication() {
+    if (!MoveFolderPatiently(kInstallFolder, kStagingFolder)) {
+        return;
+    }
+    if (FolderExists(kBackupFolder)) {
+        MoveFolderPatiently(kBackupFolder, kInstallFolder);
+    }
+    ClearFolderAway(kStagingFolder);
+}
+
 InstallFailure Fail(InstallFailure failure, const char* reason) {
     RemoveFolderTree(kStagingFolder);
     LogEvent("install", {{"result", "failed"}, {"reason", reason}});
-    ShowMessageBox(
-        nullptr,
-        failure == InstallFailure::kUnpack ? texts::kExtractError : texts::kInstallFolderInUse,
-        texts::kErrorCaptionPersian, MB_ICONERROR);
+    ShowMessageBox(nullptr, InstallFailureText(failure), texts::kErrorCaptionPersian, MB_ICONERROR);
     return failure;
 }
 
 }  // namespace
 
-InstallFailure InstallPackage() {
+InstallFailure InstallPackage(const std::wstring& announcedVersion) {
     if (!ClearFolderAway(kStagingFolder)) {
         return Fail(InstallFailure::kFolderInUse, "stale update folder");
     }
     if (!UnpackIntoStaging()) {
         return Fail(InstallFailure::kUnpack, "unpack");
+    }
+    if (!CarriesAnnouncedVersion(announcedVersion)) {
+        return Fail(InstallFailure::kWrongVersion, "version");
     }
     if (CloseOfficeApplication() > 0) {
         g_applicationClosed = true;
@@ -78,19 +122,43 @@ InstallFailure InstallPackage() {
     if (!SwapFolders()) {
         return Fail(InstallFailure::kFolderInUse, "folder swap");
     }
-    LogEvent("install", {{"result", "ok"}});
-    StartApplicationAndEnd("installed");
+    if (LaunchApplication()) {
+        LogEvent("install", {{"result", "ok"}});
+        EndUpdater("installed");
+    }
+    LogEvent("install", {{"result", "failed"}, {"reason", "the new application does not start"}});
+    PutBackOldApplication();
+    const bool oldStarted = LaunchApplication();
+    ShowMessageBox(nullptr, oldStarted ? texts::kNewVersionDidNotStart : texts::kAppStartError,
+                   texts::kErrorCaptionPersian, MB_ICONERROR);
+    EndUpdater("the new release did not start", oldStarted ? 0 : 1);
+}
+
+const wchar_t* InstallFailureText(InstallFailure failure) {
+    switch (failure) {
+        case InstallFailure::kUnpack:
+            return texts::kExtractError;
+        case InstallFailure::kWrongVersion:
+            return texts::kReleaseVersionMismatch;
+        case InstallFailure::kFolderInUse:
+            break;
+    }
+    return texts::kInstallFolderInUse;
 }
 
 bool ApplicationClosedByFailedInstall() {
     return g_applicationClosed;
 }
 
-void TidyOfficeFolder() {
-    if (!FolderExists(kInstallFolder) && FolderExists(kBackupFolder)) {
-        const bool healed = MoveFolder(kBackupFolder, kInstallFolder);
-        LogEvent("heal", {{"result", healed ? "ok" : "failed"},
-                          {"error", healed ? std::string("none") : ErrorWithText(GetLastError())}});
+bool TidyOfficeFolder() {
+    bool whole = true;
+    if (!FolderExists(kInstallFolder)) {
+        if (FolderExists(kBackupFolder)) {
+            whole = HealBackup();
+        } else {
+            LogEvent("heal", {{"result", "none"}, {"reason", "ZEL and ZEL.bak are both missing"}});
+        }
     }
     RemoveLeftoverFolders();
+    return whole;
 }

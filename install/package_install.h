@@ -5,16 +5,26 @@
 // working application and the user is told.
 #pragma once
 
-enum class InstallFailure { kUnpack, kFolderInUse };
+#include <string>
 
-// On success starts the new application and ends the updater (exit code 0).
-// Returns only on failure, once the user has dismissed the error box.
-InstallFailure InstallPackage();
+enum class InstallFailure { kUnpack, kWrongVersion, kFolderInUse };
+
+// `announcedVersion` is the manifest's: the unpacked zel_acc.exe must carry
+// exactly this ProductVersion, or nothing is moved. On success starts the new
+// application and ends the updater (exit code 0); a new application that
+// cannot be started is replaced by the old one again before the updater
+// ends. Returns only on failure, once the user has dismissed the error box.
+InstallFailure InstallPackage(const std::wstring& announcedVersion);
+
+// What the error box and the status line say about the failure.
+const wchar_t* InstallFailureText(InstallFailure failure);
 
 // True when a failed installation had closed the application: whatever ends
 // the updater then starts it again.
 bool ApplicationClosedByFailedInstall();
 
 // At start: moves back a ZEL.bak left alone by an installation cut off
-// between its two moves, and removes folders earlier runs set aside.
-void TidyOfficeFolder();
+// between its two moves (retried while something holds it), and removes
+// folders earlier runs set aside. False when ZEL is missing while ZEL.bak
+// still holds the application: no installation may start then.
+bool TidyOfficeFolder();

@@ -105,14 +105,32 @@ mutant no-lock install/office_lock.cpp \
     's/const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;/const bool busy = false;/' \
     'OfficeScenarios'
 mutant wrong-exit-code install/app_processes.cpp \
-    's/ExitProcess(0);/ExitProcess(1);/' \
+    's/    ExitProcess(exitCode);/    ExitProcess(exitCode + 1);/' \
     'OfficeScenarios|Installation'
 mutant missing-claim app/workers.cpp \
     's/    return Claim(kEnding);/    Claim(kEnding);\n    return true;/' \
     'OfficeScenarios'
 mutant log-never-rotated common/log.cpp \
-    's/if (size > kLogRotateBytes) {/if (size > kLogRotateBytes * 1000) {/' \
+    's/size.QuadPart) <= kLogRotateBytes) {/size.QuadPart) <= kLogRotateBytes * 1000) {/' \
     'Log'
+mutant foreign-files-removed install/folders.cpp \
+    's/if (IsSetAsideName(entry.cFileName)) {/if (true) {/' \
+    'Installation'
+mutant release-version-unchecked install/package_install.cpp \
+    's/if (version \&\& \*version == announced) {/if (true) {/' \
+    'Installation'
+mutant unstartable-release-kept install/package_install.cpp \
+    's/    PutBackOldApplication();/    ;/' \
+    'Installation'
+mutant impatient-heal install/package_install.cpp \
+    's/const bool healed = MoveFolderPatiently(kBackupFolder, kInstallFolder);/const bool healed = MoveFolder(kBackupFolder, kInstallFolder);/' \
+    'OfficeScenarios'
+mutant refused-range-kept download/download_package.cpp \
+    's/if (resume \&\& http.status != 0) {/if (false) {/' \
+    'Download'
+mutant full-disk-read-on download/download_package.cpp \
+    's/if (writer.failed()) {/if (false) {/' \
+    'Download'
 
 cmake --build "$work/build/tests" >/dev/null 2>&1 || true
 exit "$missed"

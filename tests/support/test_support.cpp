@@ -179,14 +179,15 @@ void KillStrayApps() {
     }
 }
 
-ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs) {
+ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
+                            const std::wstring& folder) {
     InstallApp(office + L"\\other", L"v1.2.10.0");
     wchar_t record[MAX_PATH * 2] = {};
     GetEnvironmentVariableW(L"ZEL_APP_RECORD", record, MAX_PATH * 2);
     SetEnvironmentVariableW(L"ZEL_APP_RECORD", (office + L"\\other-record.txt").c_str());
     SetEnvironmentVariableW(L"ZEL_APP_LIFETIME_MS", std::to_wstring(lifetimeMs).c_str());
     ChildProcess holder =
-        StartProcess(L"\"" + office + L"\\other\\ZEL\\zel_acc.exe\"", office + L"\\ZEL");
+        StartProcess(L"\"" + office + L"\\other\\ZEL\\zel_acc.exe\"", office + L"\\" + folder);
     SetEnvironmentVariableW(L"ZEL_APP_LIFETIME_MS", nullptr);
     SetEnvironmentVariableW(L"ZEL_APP_RECORD", record);
     WaitForAppRecords(office + L"\\other-record.txt", 1);

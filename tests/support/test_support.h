@@ -74,9 +74,10 @@ DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
 // other test programs running meanwhile keep theirs.
 void KillStrayApps();
 // A copy of the application from another office (`office`\other\ZEL) whose
-// current folder is this office's ZEL, so that ZEL cannot be moved until it
-// ends after lifetimeMs. It records to other-record.txt in the office.
-ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs);
+// current folder is this office's `folder`, so that it cannot be moved until
+// the copy ends after lifetimeMs. It records to other-record.txt in the office.
+ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
+                            const std::wstring& folder = L"ZEL");
 
 std::wstring Narrow2Wide(const std::string& utf8);
 std::string Wide2Narrow(const std::wstring& text);

@@ -70,6 +70,8 @@ TEST(ResumeRecord, ContinuesOnlyTheSameFile) {
     EXPECT_TRUE(RangeContinues(*record, {4, 9, 10}));
     EXPECT_FALSE(RangeContinues(*record, {4, 10, 11}) || RangeContinues(*record, {0, 9, 10}));
     EXPECT_FALSE(ParseResumeRecord("path=/\nvalidator=\ntotal=9\nkept=1\n")) << "no validator";
+    EXPECT_FALSE(ParseResumeRecord(FormatResumeRecord({L"/z", L"", L"\"a\"\rX: 1", 10, 4})))
+        << "a validator that cannot be sent back as it is";
 }
 
 }  // namespace

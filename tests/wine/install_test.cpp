@@ -30,7 +30,7 @@ class Installation : public testing::Test {
         boxes_ = scratch() / L"boxes.txt";
         SetEnvironmentVariableW(L"ZEL_BOX_RECORD", boxes_.c_str());
     }
-    DWORD Run(const wchar_t* step) {
+    DWORD Run(const std::wstring& step) {
         ChildProcess driver =
             StartProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path());
         return WaitForExit(driver, 30000);
@@ -71,9 +71,11 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         const wchar_t* archive = L"good.zip";
         const wchar_t* running = nullptr;  // variant started from ZEL before
         bool zel = true;
-        bool stale = false;       // a stale ZEL.bak and update
-        DWORD holdZelMs = 0;      // ZEL in use by another office's copy
-        bool holdUpdate = false;  // the new files are held after the unpack
+        bool stale = false;                     // a stale ZEL.bak and update
+        DWORD holdZelMs = 0;                    // ZEL in use by another office's copy
+        bool holdUpdate = false;                // the new files are held after the unpack
+        const wchar_t* announced = L"2.0.0.0";  // the manifest's version
+        bool putBack = false;                   // installed, did not start, and the old one is back
     } const cases[] = {
         // clang-format off
         {.name = "first installation", .events = L"unpac,start", .zel = false},
@@ -98,6 +100,16 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         {.name = "new files held", .events = L"start,unpac,close,close",
          .logged = "move from=ZEL\\.bak to=ZEL attempts=1 result=ok", .box = inUse,
          .running = L"v1.2.3.4", .holdUpdate = true},
+        // A release is kept only when it is the announced one and starts.
+        {.name = "another version than announced", .events = L"start,unpac",
+         .logged = "unpack.check result=failed version=2.0.0.0 announced=3.0.0.0",
+         .box = texts::kReleaseVersionMismatch, .running = L"v1.0.0.0", .announced = L"3.0.0.0"},
+        {.name = "a release that is not a program", .events = L"start,unpac,close,close,start",
+         .logged = "app.start path=ZEL\\\\zel_acc.exe result=failed error=\"193 [\\s\\S]*"
+                   "install result=failed reason=\"the new application does not start\"[\\s\\S]*"
+                   "move from=ZEL\\.bak to=ZEL attempts=1 result=ok[\\s\\S]*app.start pid=",
+         .box = texts::kNewVersionDidNotStart, .archive = L"not-a-program.zip",
+         .running = L"v1.0.0.0", .putBack = true},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -125,7 +137,7 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         }
         SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", c.holdUpdate ? L"9000" : nullptr);
         const bool installed = c.box == nullptr;
-        EXPECT_EQ(Run(L"install"), installed ? 0u : 3u) << "InstallPackage returns after a failure";
+        EXPECT_EQ(Run(L"install " + std::wstring(c.announced)), installed || c.putBack ? 0u : 3u);
         SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", nullptr);
 
         std::wstring events;
@@ -145,8 +157,8 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         EXPECT_FALSE(Exists(scratch() / L"ZEL\\leftover.txt"));
         // Removed where possible: held, it waits for the next installation.
         EXPECT_EQ(Exists(scratch() / L"update"), c.holdUpdate);
-        if (installed) {
-            EXPECT_EQ(ReadAppRecords(record_).back().version, L"2.0.0.0");
+        if (installed || c.putBack) {
+            EXPECT_EQ(ReadAppRecords(record_).back().version, installed ? L"2.0.0.0" : L"1.0.0.0");
             EXPECT_EQ(ReadAppRecords(record_).back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
         }
         // Another office's copy is never asked to close; it runs on when the
@@ -187,14 +199,21 @@ TEST_F(Installation, TheLaterButtonEndsOnlyThisOfficesApplication) {
     EXPECT_EQ(records.back().event, L"start") << "and the application started again";
 }
 
+// Only what the updater set aside is removed, never the office's own *.old-*.
 TEST_F(Installation, TheNextStartHealsAndRemovesWhatWasSetAside) {
     MakeFolder(scratch() / L"ZEL.bak");
     WriteBytes(scratch() / L"ZEL.bak\\old.txt", "old installation");
     InstallApp(scratch() / L"update.old-12", L"v1.2.3.4");
+    InstallApp(scratch() / L"ZEL.bak.old-345", L"v1.2.3.4");
+    MakeFolder(scratch() / L"Books.old-2023");
+    WriteBytes(scratch() / L"Books.old-2023\\ledger.dat", "ledger");
+    WriteBytes(scratch() / L"notes.old-1.txt", "notes");
     EXPECT_EQ(Run(L"tidy"), 0u);
     EXPECT_EQ(ReadBytes(scratch() / L"ZEL\\old.txt"), "old installation");
     EXPECT_FALSE(Exists(scratch() / L"ZEL.bak"));
-    EXPECT_FALSE(Exists(scratch() / L"update.old-12"));
+    EXPECT_FALSE(Exists(scratch() / L"update.old-12") || Exists(scratch() / L"ZEL.bak.old-345"));
+    EXPECT_EQ(ReadBytes(scratch() / L"Books.old-2023\\ledger.dat"), "ledger");
+    EXPECT_EQ(ReadBytes(scratch() / L"notes.old-1.txt"), "notes");
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST(CheckForUpdate, UsesOnlyAWholeManifestFromThePinnedKey) {
         {{.body = ""}, "reason=empty status=200"},
         {{.status = 404, .body = kManifest}, "reason=status status=404"},
         {{.status = 500, .body = kManifest}, "reason=status status=500"},
-        {{.cert = "other-valid", .body = kManifest}, "key=mismatch presented="},
+        {{.cert = "other-valid", .body = kManifest}, "key=mismatch presented=" ZEL_OTHER_KEY_PIN " "},
         {{.status = 302, .body = kManifest, .more = to + "/elsewhere\""}, "status=302"},
         {{.status = 302, .more = to + "https://" + target}, "status=302"},  // to the pinned key
         {{.cert = "other-valid", .status = 302, .more = to + "https://" + target}, "reason=key"},
