@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "app/main_window.h"
 #include "app/notes_text.h"
+#include "app/release_trust.h"
 #include "app/workers.h"
 #include "common/log.h"
 #include "common/message_box.h"
@@ -18,8 +20,10 @@
 #include "install/app_processes.h"
 #include "install/office_lock.h"
 #include "install/package_install.h"
+#include "install/self_update.h"
 #include "resources/updater_version.h"
 #include "update/update_check.h"
+#include "update/server_identity.h"
 #include "update/update_info.h"
 #include "update/version_quad.h"
 
@@ -37,7 +41,19 @@ std::wstring CurrentFolder() {
     return folder;
 }
 
-void LogManifest(const UpdateCheck& check, const bool newer) {
+// Nothing when this build checks no signatures.
+std::optional<SignatureVerdict> CheckBuiltInSignature(const UpdateManifest& manifest) {
+    if (!kReleaseKeyBuiltIn) {
+        return std::nullopt;
+    }
+    RawPublicKey key;
+    std::copy(std::begin(kReleaseKey), std::end(kReleaseKey), key.begin());
+    return CheckReleaseSignature(manifest, key);
+}
+
+void LogManifest(const UpdateCheck& check, const bool newer,
+                 const std::optional<SignatureVerdict>& signature) {
+    const bool refused = signature && *signature != SignatureVerdict::kGood;
     Sha256Digest digest;
     LogEvent("manifest",
              {{"version", check.manifest.version},
@@ -48,7 +64,8 @@ void LogManifest(const UpdateCheck& check, const bool newer) {
                              : (check.manifest.sha256.empty() ? "absent" : "malformed")},
               {"bytes", check.manifestBytes},
               {"installed", check.installedVersion},
-              {"decision", newer ? "newer" : "not-newer"}});
+              {"signature", signature ? SignatureVerdictName(*signature) : ""},
+              {"decision", refused ? "refused" : (newer ? "newer" : "not-newer")}});
 }
 
 void ShowMandatory(HWND window) {
@@ -86,6 +103,7 @@ int RunUpdater(int showCommand) {
     if (!TidyOfficeFolder()) {
         StartApplicationAndEnd("ZEL is missing and ZEL.bak could not be moved back");
     }
+    TidySelfUpdateLeftovers();
     InitCommonControls();
     HWND window = CreateMainWindow();
     if (window == nullptr) {
@@ -101,7 +119,12 @@ int RunUpdater(int showCommand) {
     }
     const bool newer = IsNewerVersion(ParseVersionQuad(check->manifest.version),
                                       ParseVersionQuad(check->installedVersion));
-    LogManifest(*check, newer);
+    const std::optional<SignatureVerdict> signature = CheckBuiltInSignature(check->manifest);
+    LogManifest(*check, newer, signature);
+    if (signature && *signature != SignatureVerdict::kGood) {
+        // Nothing of a release the vendor did not sign is shown or acted on.
+        StartApplicationAndEnd("release not signed by the vendor's key");
+    }
     // Written here, before any worker exists, and only read afterwards.
     UpdateInfo = {check->installedVersion, check->manifest, newer, check->manifest.mandatory};
     if (!newer) {
@@ -133,6 +156,9 @@ int RunUpdater(int showCommand) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     g_instance = instance;
+    if (IsSelfCheckRun()) {
+        return AnswerSelfCheck(ZEL_UPDATER_VERSION_TEXT);
+    }
     try {
         return RunUpdater(showCommand);
     } catch (...) {

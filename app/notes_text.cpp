@@ -11,12 +11,15 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& pattern,
     return text;
 }
 
-std::wstring ComposeNotesText(const std::wstring& installedVersion,
-                              const std::wstring& serverVersion, const std::wstring& notes) {
+std::wstring ShownNotes(const std::wstring& notes) {
     // \r\n goes first, so that it never becomes CR CR LF.
     std::wstring body = ReplaceAll(notes, L"\\r\\n", L"\r\n");
     body = ReplaceAll(body, L"\\n", L"\r\n");
-    body = ReplaceAll(body, L"\\r", L"\r");
+    return ReplaceAll(body, L"\\r", L"\r");
+}
+
+std::wstring ComposeNotesText(const std::wstring& installedVersion,
+                              const std::wstring& serverVersion, const std::wstring& notes) {
     return texts::kClientVersionLabel + installedVersion + L"\r\n" + texts::kServerVersionLabel +
-           serverVersion + L"\r\n" + body;
+           serverVersion + L"\r\n" + ShownNotes(notes);
 }

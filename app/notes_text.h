@@ -9,5 +9,8 @@
 std::wstring ReplaceAll(std::wstring text, const std::wstring& pattern,
                         const std::wstring& replacement);
 
+// The release notes as shown: their escapes for line breaks become real ones.
+std::wstring ShownNotes(const std::wstring& notes);
+
 std::wstring ComposeNotesText(const std::wstring& installedVersion,
                               const std::wstring& serverVersion, const std::wstring& notes);

@@ -1,6 +1,7 @@
 # Builds a small object library that fixes which update server a program
-# talks to: its host name, port and key pin. The pin is either 64 hexadecimal
-# digits or a PEM file (certificate or key) whose SPKI digest is computed here.
+# talks to: its host name, port and key pins, and the vendor's release key.
+# A pin is either 64 hexadecimal digits or a PEM file (certificate or key)
+# whose SPKI digest is computed here.
 
 function(zel_pin_to_hex pin out_var)
     if(pin MATCHES "^[0-9a-fA-F]+$")
@@ -22,23 +23,76 @@ function(zel_pin_to_hex pin out_var)
     set(${out_var} "${hex}" PARENT_SCOPE)
 endfunction()
 
-# An optional fifth argument shortens the manifest check's 30 s deadline, for
-# test builds that must see it pass without waiting half a minute.
-function(zel_add_server_identity name host port pin)
-    set(ZEL_IDENTITY_DEADLINE_MS 30000)
-    if(ARGC GREATER 4)
-        set(ZEL_IDENTITY_DEADLINE_MS "${ARGV4}")
+# The release key as 128 hexadecimal digits (X then Y): from those digits,
+# from 130 starting with 04, or from a PEM file (the public key, or the
+# private key, of which only the public half is used).
+function(zel_release_key_to_hex key out_var)
+    if(key MATCHES "^04[0-9a-fA-F]+$" AND key MATCHES "^[0-9a-fA-F]+$")
+        string(LENGTH "${key}" length)
+        if(length EQUAL 130)
+            string(SUBSTRING "${key}" 2 128 key)
+        endif()
     endif()
-    zel_pin_to_hex("${pin}" hex)
+    if(key MATCHES "^[0-9a-fA-F]+$")
+        string(LENGTH "${key}" length)
+        if(NOT length EQUAL 128)
+            message(FATAL_ERROR "A release key must be 128 hexadecimal digits (X then Y), got ${length}.")
+        endif()
+        set(hex "${key}")
+    elseif(EXISTS "${key}")
+        execute_process(
+            COMMAND "${PROJECT_SOURCE_DIR}/tools/release_key.sh" public "${key}"
+            OUTPUT_VARIABLE hex OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE result)
+        if(NOT result EQUAL 0 OR NOT hex MATCHES "^[0-9a-f]+$")
+            message(FATAL_ERROR "${key} holds no ECDSA P-256 key.")
+        endif()
+    else()
+        message(FATAL_ERROR "The release key '${key}' is neither 128 hexadecimal digits nor a PEM file.")
+    endif()
     string(TOLOWER "${hex}" hex)
-    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    set(${out_var} "${hex}" PARENT_SCOPE)
+endfunction()
+
+# zel_add_server_identity(name host port pins [DEADLINE_MS ms] [RELEASE_KEY key])
+# Up to four pins, separated by ";" or ",": a key matching any of them
+# passes, so a spare key can be built in before it is needed. DEADLINE_MS
+# shortens the manifest check's 30 s deadline, for test builds that must see
+# it pass without waiting half a minute. Without RELEASE_KEY, releases are
+# not signature-checked.
+function(zel_add_server_identity name host port pins)
+    cmake_parse_arguments(ARG "" "DEADLINE_MS;RELEASE_KEY" "" ${ARGN})
+    set(ZEL_IDENTITY_DEADLINE_MS 30000)
+    if(ARG_DEADLINE_MS)
+        set(ZEL_IDENTITY_DEADLINE_MS "${ARG_DEADLINE_MS}")
+    endif()
+    string(REPLACE "," ";" pins "${pins}")
+    list(LENGTH pins count)
+    if(count EQUAL 0 OR count GREATER 4)
+        message(FATAL_ERROR "ZEL_SERVER_PIN takes one to four pins, got ${count}.")
+    endif()
+    set(ZEL_IDENTITY_PIN_BYTES "")
+    set(hexes "")
+    foreach(pin IN LISTS pins)
+        zel_pin_to_hex("${pin}" hex)
+        string(TOLOWER "${hex}" hex)
+        list(APPEND hexes "${hex}")
+        string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+        string(APPEND ZEL_IDENTITY_PIN_BYTES "{${bytes}}, ")
+    endforeach()
+    set(ZEL_IDENTITY_PIN_COUNT ${count})
+    set(ZEL_IDENTITY_SIGNED false)
+    set(ZEL_IDENTITY_RELEASE_KEY_BYTES "0")
+    if(ARG_RELEASE_KEY)
+        zel_release_key_to_hex("${ARG_RELEASE_KEY}" key_hex)
+        set(ZEL_IDENTITY_SIGNED true)
+        string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," ZEL_IDENTITY_RELEASE_KEY_BYTES "${key_hex}")
+    endif()
     set(ZEL_IDENTITY_NAME "${name}")
     set(ZEL_IDENTITY_HOST "${host}")
     set(ZEL_IDENTITY_PORT "${port}")
-    set(ZEL_IDENTITY_PIN_BYTES "${bytes}")
     set(source "${CMAKE_BINARY_DIR}/generated/server_identity_${name}.cpp")
     configure_file("${PROJECT_SOURCE_DIR}/update/server_identity.cpp.in" "${source}" @ONLY)
     add_library(zel_identity_${name} OBJECT "${source}")
     target_link_libraries(zel_identity_${name} PRIVATE zel_options)
-    set(ZEL_PIN_HEX_${name} "${hex}" CACHE INTERNAL "")
+    set(ZEL_PIN_HEX_${name} "${hexes}" CACHE INTERNAL "")
 endfunction()

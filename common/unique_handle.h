@@ -105,6 +105,12 @@ struct HashObjectTraits {
     static void Close(Type h) { BCryptDestroyHash(h); }
 };
 
+struct KeyObjectTraits {
+    using Type = BCRYPT_KEY_HANDLE;
+    static Type Empty() { return nullptr; }
+    static void Close(Type h) { BCryptDestroyKey(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
@@ -113,3 +119,4 @@ using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
 using UniqueAlgorithmProvider = UniqueHandle<AlgorithmProviderTraits>;
 using UniqueHashObject = UniqueHandle<HashObjectTraits>;
+using UniqueKeyObject = UniqueHandle<KeyObjectTraits>;

@@ -14,6 +14,7 @@
 #include "install/app_processes.h"
 #include "install/folders.h"
 #include "install/process_launch.h"
+#include "install/self_update.h"
 
 namespace {
 
@@ -124,6 +125,7 @@ InstallFailure InstallPackage(const std::wstring& announcedVersion) {
     }
     if (LaunchApplication()) {
         LogEvent("install", {{"result", "ok"}});
+        UpdateSelfFromInstallation();
         EndUpdater("installed");
     }
     LogEvent("install", {{"result", "failed"}, {"reason", "the new application does not start"}});

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The updater's main job on this machine: a real update of a demo application
 # from 1.0.0.0 to 2.0.0.0, served over HTTPS on loopback by nginx with a
-# pinned key, run under Wine; then a second release, 2.1.0.0, whose unchanged
-# files come from the previous zel.zip (the differential download).
+# pinned key, signed with the demo's release key, run under Wine; then a
+# second release, 2.1.0.0, whose unchanged files come from the previous
+# zel.zip (the differential download).
 #
 # Usage: tools/demo.sh [--headless] [--mandatory] [--prepare]
 #   With a display (DISPLAY set) the updater's window appears and you press
@@ -51,12 +52,16 @@ if [ ! -f "$keys/server.crt" ]; then
         -subj "/CN=localhost" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
 fi
 echo "pin: $("$root/tools/compute_pin.sh" "$keys/server.crt")"
+# The vendor's release key; on a real vendor's side it never leaves an
+# offline machine.
+[ -f "$keys/release.pem" ] || "$root/tools/release_key.sh" new "$keys/release.pem" >/dev/null
+echo "release key: $("$root/tools/release_key.sh" public "$keys/release.pub.pem")"
 
 step "Building the updater for https://127.0.0.1:$port and the demo application"
 cmake -S "$root" -B "$demo_build" -G Ninja --toolchain "$root/cmake/mingw-w64-posix.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_PRODUCT=ON -DZEL_BUILD_TESTS=OFF \
     -DZEL_SERVER_HOST=127.0.0.1 -DZEL_SERVER_PORT="$port" -DZEL_SERVER_PIN="$keys/server.crt" \
-    >/dev/null
+    -DZEL_RELEASE_KEY="$keys/release.pub.pem" >/dev/null
 cmake --build "$demo_build" --target zel_updater >/dev/null
 [ -f "$tests_build/CMakeCache.txt" ] || cmake --preset tests >/dev/null
 cmake --build --preset tests --target zel_test_app_v1.0.0.0 zel_test_app_v2.0.0.0 zel_test_app_v2.1.0.0 \
@@ -88,7 +93,8 @@ publish() {
     python3 "$root/tools/publish_release.py" \
         --app-folder "$release" --version "$version" --notes "$demo/notes.txt" \
         --url "https://127.0.0.1/releases/zel.zip" --out "$demo/www" \
-        --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}"
+        --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}" \
+        --signing-key "$keys/release.pem" --release-key "$keys/release.pub.pem"
     mkdir -p "$demo/www/releases"
     mv "$demo/www/zel.zip" "$demo/www/releases/zel.zip"
 }

@@ -45,8 +45,17 @@ mutant version-order update/version_quad.cpp \
     's/return server.part\[i\] > installed.part\[i\];/return server.part[i] < installed.part[i];/' \
     'IsNewerVersion|OfficeScenarios'
 mutant any-key update/pinned_request.cpp \
-    's/if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {/if (!presented) {/' \
+    's/if (!pinned \&\& !(presented \&\& TrustedBySystemInstead(request, record))) {/if (!presented) {/' \
     'CheckForUpdate|Download|OfficeScenarios'
+mutant signature-ignored app/main.cpp \
+    's/    if (signature \&\& \*signature != SignatureVerdict::kGood) {/    if (false) {/' \
+    'OfficeScenarios'
+mutant interception-unsigned update/pinned_request.cpp \
+    's/if (!kReleaseKeyBuiltIn || /if (/' \
+    'OfficeScenarios'
+mutant self-check-skipped install/self_update.cpp \
+    's/if (!answer || \*answer != "version=" + to + "\\n") {/if (false) {/' \
+    'OfficeScenarios'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
     'CheckForUpdate'

@@ -10,6 +10,12 @@ update forever. The notes and every value are checked against what the
 updater's manifest reader would misread, and the written manifest is read
 back with that reader before anything is reported as done.
 
+With --signing-key the manifest carries the vendor's signature over what the
+updater acts on (see release_statement below), made with openssl, and the
+signature is checked with the updater's own verifier against the public key
+the updater is built with (--release-key; by default the signing key's own
+public half) before anything is reported as done.
+
 Needs the release_check helper (built by `cmake --preset tests` or `product`)
 and Wine to run it: pass --release-check or let the script find it in build/.
 """
@@ -22,7 +28,8 @@ import subprocess
 import sys
 import zipfile
 
-KEYS = ("version", "url", "sha256", "notes", "releaseDate", "uploadDate", "mandatory")
+KEYS = ("version", "url", "sha256", "notes", "releaseDate", "uploadDate", "mandatory",
+        "signature")
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Every entry of every release: unpacked files show this time, whatever the
 # build's clock said.
@@ -78,6 +85,43 @@ def check_value(key, value):
                            "take it for that key")
 
 
+def url_path(url):
+    # The updater asks its own server for the url's path: from the first "/"
+    # past "https://".
+    slash = url.find("/", 8) if len(url) > 8 else -1
+    return url[slash:] if slash >= 0 else "/"
+
+
+def shown_notes(notes):
+    return notes.replace("\\r\\n", "\r\n").replace("\\n", "\r\n").replace("\\r", "\r")
+
+
+def release_statement(version, url, sha256, mandatory, notes):
+    """The text the signature covers, byte for byte as the updater forms it
+    (update/release_statement.h): everything the updater acts on."""
+    return (f"ZEL release 1\nproduct=ZEL_ACC\nversion={version}\nurl_path={url_path(url)}\n"
+            f"sha256={sha256.lower()}\nmandatory={'true' if mandatory else 'false'}\n"
+            f"notes={shown_notes(notes)}").encode("utf-8")
+
+
+def sign_statement(statement, signing_key):
+    """The DER ECDSA P-256 signature over SHA-256, in hexadecimal."""
+    result = subprocess.run(["openssl", "dgst", "-sha256", "-sign", signing_key],
+                            input=statement, capture_output=True)
+    if result.returncode != 0:
+        raise ReleaseError(f"openssl could not sign with {signing_key}: "
+                           f"{result.stderr.decode(errors='replace').strip()}")
+    return result.stdout.hex()
+
+
+def public_key_hex(key_file):
+    result = subprocess.run([os.path.join(ROOT, "tools", "release_key.sh"), "public", key_file],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise ReleaseError(f"{key_file}: {result.stderr.strip()}")
+    return result.stdout.strip()
+
+
 def build_archive(app_folder, archive):
     """Writes the same bytes for the same files, whenever and wherever it runs:
     entries in the order of their names, one timestamp, one attribute, one
@@ -128,6 +172,10 @@ def publish(args):
     }
     for key, value in manifest.items():
         check_value(key, value)
+    if args.signing_key:
+        manifest["signature"] = sign_statement(
+            release_statement(version, args.url, digest, args.mandatory, manifest["notes"]),
+            args.signing_key)
     # The notes' escapes are written as they stand; json.dumps would double them.
     body = ",\n".join(f'  "{k}": "{v}"' for k, v in manifest.items())
     body += f',\n  "mandatory": {"true" if args.mandatory else "false"}'
@@ -137,11 +185,22 @@ def publish(args):
     json.load(open(path, encoding="utf-8"))  # well-formed JSON for any other reader
 
     code, read_back = run_release_check(tool, "manifest", path)
-    expected = dict(manifest, mandatory="true" if args.mandatory else "false")
+    expected = dict(manifest, mandatory="true" if args.mandatory else "false",
+                    signature=manifest.get("signature", ""))
     if code != 0 or read_back != expected:
         raise ReleaseError(f"the updater would read the manifest differently: {read_back}")
+    if args.signing_key:
+        public = args.release_key or args.signing_key
+        key_hex = public if all(c in "0123456789abcdefABCDEF" for c in public) and \
+            len(public) in (128, 130) else public_key_hex(public)
+        code, verdict = run_release_check(tool, "verify", path, key_hex)
+        if code != 0:
+            os.remove(path)
+            raise ReleaseError(f"the updater built with the release key {key_hex[:16]}... would "
+                               f"refuse this release (signature={verdict.get('signature')}); "
+                               "the manifest was removed")
     print(f"published {version}: {archive} ({count} files, sha256 {digest})")
-    print(f"manifest: {path}")
+    print(f"manifest: {path}" + (" (signed)" if args.signing_key else ""))
 
 
 def main():
@@ -158,6 +217,11 @@ def main():
     parser.add_argument("--release-date")
     parser.add_argument("--upload-date")
     parser.add_argument("--release-check", help="path of release_check.exe")
+    parser.add_argument("--signing-key", help="the vendor's private release key (PEM); signs the "
+                        "release")
+    parser.add_argument("--release-key", help="the public key the updater is built with (PEM "
+                        "file or the hex of tools/release_key.sh); the signature must verify "
+                        "with it")
     args = parser.parse_args()
     try:
         publish(args)

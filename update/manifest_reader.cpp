@@ -44,5 +44,6 @@ UpdateManifest ParseManifest(const std::wstring& text) {
     manifest.uploadDate = ExtractJsonValue(text, L"uploadDate");
     manifest.releaseDate = ExtractJsonValue(text, L"releaseDate");
     manifest.mandatory = ExtractJsonValue(text, L"mandatory") == L"true";
+    manifest.signature = ExtractJsonValue(text, L"signature");
     return manifest;
 }

@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "update/office_proxy.h"
 #include "update/server_identity.h"
+#include "update/system_trust.h"
 
 namespace {
 
@@ -32,8 +33,29 @@ struct AttemptRecord {
     ULONGLONG start = GetTickCount64();
     ULONGLONG connected = 0;
     const char* key = "";
+    const char* trust = "";
     std::string presented;
 };
+
+bool MatchesAPin(const std::array<BYTE, 32>& digest) {
+    for (size_t i = 0; i < kServerKeyPinCount; ++i) {
+        if (std::memcmp(digest.data(), ServerKeyPins[i], digest.size()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A key no pin knows passes only in a build whose releases are signed, and
+// only with a chain the system trusts for the server's name: then an office's
+// HTTPS inspection can read the traffic but cannot change or invent a release.
+bool TrustedBySystemInstead(HINTERNET request, AttemptRecord& record) {
+    if (!kReleaseKeyBuiltIn || !SystemTrustsServerChain(request, kUpdateServerHost)) {
+        return false;
+    }
+    record.trust = "system";
+    return true;
+}
 
 bool Is(const char* failure, const char* name) {
     return failure != nullptr && std::strcmp(failure, name) == 0;
@@ -191,11 +213,12 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
     }
     // Nothing of the response is looked at before the key has matched.
     const auto presented = PresentedKeyDigest(request);
-    if (!presented || std::memcmp(presented->data(), ServerKeyPin, sizeof(ServerKeyPin)) != 0) {
-        if (presented) {
-            record.key = "mismatch";
-            record.presented = ToHex(presented->data(), presented->size());
-        }
+    const bool pinned = presented && MatchesAPin(*presented);
+    if (presented && !pinned) {
+        record.key = "mismatch";
+        record.presented = ToHex(presented->data(), presented->size());
+    }
+    if (!pinned && !(presented && TrustedBySystemInstead(request, record))) {
         DWORD status = 0;
         DWORD statusSize = sizeof(status);
         // Without any certificate the answer is the proxy's own (Windows
@@ -209,7 +232,7 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         }
         return Fail(out, "key");
     }
-    record.key = "match";
+    record.key = pinned ? "match" : "mismatch";
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -244,6 +267,7 @@ bool Attempt(const std::wstring& path, const RequestOptions& options, const std:
                       {"headers_ms", end - record.start},
                       {"status", out.status},
                       {"key", record.key},
+                      {"trust", record.trust},
                       {"presented", record.presented},
                       {"failure", out.failure},
                       {"error", out.error != 0 ? ErrorWithText(out.error) : ""}});
@@ -284,7 +308,7 @@ std::optional<std::array<BYTE, 32>> PresentedKeyDigest(HINTERNET request) {
 
 bool CheckServerKeyPin(HINTERNET request) {
     const auto digest = PresentedKeyDigest(request);
-    return digest && std::memcmp(digest->data(), ServerKeyPin, sizeof(ServerKeyPin)) == 0;
+    return digest && MatchesAPin(*digest);
 }
 
 bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options,

@@ -1,8 +1,10 @@
 // The one way the updater talks to its server: an HTTPS GET whose response is
-// used only once the server's public key has matched the built-in pin and the
-// status is 200. The certificate chain, host name and dates are not checked:
-// the pin is the whole of the server's authentication. Redirects are never
-// followed: a 3xx is a failure like any other status.
+// used only once the server's public key has matched one of the built-in pins
+// and the status is 200. The certificate chain, host name and dates are not
+// checked: the pin is the whole of the server's authentication. Only a build
+// with a release key also takes a key the system trusts for the server's name
+// (see system_trust.h); its releases prove themselves by their signature.
+// Redirects are never followed: a 3xx is a failure like any other status.
 #pragma once
 
 #include <array>
@@ -63,7 +65,7 @@ struct PinnedRequest {
 // response came without a certificate.
 std::optional<std::array<BYTE, 32>> PresentedKeyDigest(HINTERNET request);
 
-// True when the end-entity certificate's public key hashes to ServerKeyPin.
+// True when the end-entity certificate's public key hashes to one of ServerKeyPins.
 bool CheckServerKeyPin(HINTERNET request);
 
 // Sends the GET through the office's proxy (once more straight to the server

@@ -9,8 +9,16 @@
 extern const wchar_t kUpdateServerHost[];
 extern const INTERNET_PORT kUpdateServerPort;
 
-// SHA-256 of the DER SubjectPublicKeyInfo of the server's certificate key.
-extern const BYTE ServerKeyPin[32];
+// SHA-256 of the DER SubjectPublicKeyInfo of each key the server may
+// present: the one in use and up to three spares.
+extern const BYTE ServerKeyPins[][32];
+extern const size_t kServerKeyPinCount;
+
+// The vendor's release key (ECDSA P-256, X then Y). When one is built in,
+// only releases it signed are acted on, and a server key that matches no pin
+// may pass where the system trusts its chain (an office's HTTPS inspection).
+extern const bool kReleaseKeyBuiltIn;
+extern const BYTE kReleaseKey[64];
 
 // From the start of the manifest request to its last byte. 30 s in every
 // product build.

@@ -11,4 +11,6 @@ struct UpdateManifest {
     std::wstring releaseDate;
     std::wstring uploadDate;
     bool mandatory = false;
+    // The vendor's signature over the release (see release_statement.h).
+    std::wstring signature;
 };

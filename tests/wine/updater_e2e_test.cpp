@@ -5,6 +5,7 @@
 // outcome.
 #include <windows.h>
 #include <commctrl.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <regex>
 
 #include "app/main_window.h"
+#include "common/hex.h"
 #include "common/texts.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
@@ -40,9 +42,64 @@ ServerResponse Archive(const char* name = "good.zip", int stallMs = 0, long long
             .rate = rate};
 }
 
-std::string GoodDigest() {
-    return Sha256Hex(ReadBytes(BinFolder() + L"\\archives\\good.zip"));
+std::string Digest(const wchar_t* archive = L"good.zip") {
+    return Sha256Hex(ReadBytes(BinFolder() + L"\\archives\\" + archive));
 }
+std::string GoodDigest() {
+    return Digest();
+}
+
+// The manifest signed with the signed build's release key, one text in it
+// replaced after signing.
+ServerResponse Signed(const std::string& from = "", const std::string& to = "",
+                      const char* file = "signed.json") {
+    std::string text = ReadBytes(BinFolder() + L"\\archives\\" + Narrow2Wide(file));
+    if (!from.empty()) {
+        text.replace(text.find(from), from.size(), to);
+    }
+    return {.cert = "intercepted-valid", .body = text};
+}
+
+// The test root in the prefix's machine store, for as long as it lives: what
+// an office's HTTPS-inspecting antivirus installs. Written as the registry
+// entry the store keeps it in: Wine 8 ignores a root added through the API.
+class TrustedTestRoot {
+  public:
+    TrustedTestRoot() {
+        const std::string pem = ReadBytes(BinFolder() + L"\\..\\test-certs\\test-ca.crt");
+        BYTE der[4096];
+        DWORD size = sizeof(der);
+        CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
+                             nullptr);
+        PCCERT_CONTEXT root = CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
+        BYTE sha1[20];
+        DWORD shaSize = sizeof(sha1);
+        BYTE blob[4096];
+        DWORD blobSize = 0;
+        // Wine leaves the size as it was when the buffer is large enough.
+        EXPECT_TRUE(
+            root &&
+            CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, sha1, &shaSize) &&
+            CertSerializeCertificateStoreElement(root, 0, nullptr, &blobSize) &&
+            blobSize <= sizeof(blob) &&
+            CertSerializeCertificateStoreElement(root, 0, blob, &blobSize));
+        CertFreeCertificateContext(root);
+        key_ = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" +
+               Narrow2Wide(ToHex(sha1, sizeof(sha1)));
+        // Wine reads a root only under its thumbprint in capitals.
+        CharUpperW(key_.data());
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, L"Blob", 0, REG_BINARY, blob, blobSize), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    ~TrustedTestRoot() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str()); }
+
+  private:
+    std::wstring key_;
+};
 
 // What the person does, and what the test waits for, in order.
 enum class Op {
@@ -86,6 +143,13 @@ struct Scenario {
     const wchar_t* program = L"zel_updater_test.exe";
     const char* previous = nullptr;  // the office's zel.zip: an archive of bin/archives
     bool differential = false;       // only ranges asked, within the changed entries and directory
+    bool trustTestRoot = false;      // the prefix trusts the interceptor's root
+    // The updater runs as the office's zel_updater.exe, beside ZEL, so that it
+    // may replace itself; after the run it is started once more, and its log
+    // then holds `nextRun`.
+    bool fromOffice = false;
+    const char* nextRun = nullptr;
+    bool leftovers = false;  // an earlier self-update left its files behind
 };
 
 // The application's start records, once there are `count` (or after a while).
@@ -126,13 +190,28 @@ class UpdaterEndToEnd : public testing::Test {
         }
         SetServerScenario(s.server);
         SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", s.slowUnpack ? L"1500" : nullptr);
-        std::optional<UpdaterRun> run(std::in_place, BinFolder() + L"\\" + s.program,
-                                      office.path());
+        std::optional<TrustedTestRoot> root;
+        if (s.trustTestRoot) {
+            root.emplace();
+        }
+        std::wstring program = BinFolder() + L"\\" + s.program;
+        const std::wstring aside = office / L"zel_updater.exe.old-1-2";
+        const std::wstring incoming = office / L"zel_updater.incoming.exe";
+        if (s.fromOffice) {
+            CopyInto(program, office / L"zel_updater.exe");
+            CopyInto(BinFolder() + L"\\powershell.exe", office / L"powershell.exe");
+            program = office / L"zel_updater.exe";
+        }
+        if (s.leftovers) {
+            CopyInto(program, aside);
+            WriteBytes(incoming, "MZ cut off");
+        }
+        std::optional<UpdaterRun> run(std::in_place, program, office.path());
         for (const Step& step : s.steps) {
             if (step.op == Op::kRestart) {
                 EXPECT_TRUE(WaitUntil([&] { return Exists(office / L"zel.zip.part.resume"); }));
                 run.reset();
-                run.emplace(BinFolder() + L"\\" + s.program, office.path());
+                run.emplace(program, office.path());
             }
             ASSERT_NO_FATAL_FAILURE(Do(*run, office, step))
                 << "step " << (&step - &s.steps[0]) << "; the updater's log:\n"
@@ -178,6 +257,13 @@ class UpdaterEndToEnd : public testing::Test {
                 std::regex_search(ReadBytes(office / L"zel_updater.log"), std::regex(s.logged)))
                 << "the log names the cause: " << s.logged;
         }
+        EXPECT_FALSE(Exists(aside) || Exists(incoming)) << "set aside or half-made";
+        if (s.nextRun != nullptr) {
+            const size_t before = ReadBytes(office / L"zel_updater.log").size();
+            EXPECT_EQ(UpdaterRun(program, office.path()).WaitForExit(), 0u);
+            const std::string log = ReadBytes(office / L"zel_updater.log").substr(before);
+            EXPECT_NE(log.find(s.nextRun), std::string::npos) << log;
+        }
     }
 
     void Do(UpdaterRun& run, const ScratchFolder& office, const Step& step) {
@@ -186,7 +272,8 @@ class UpdaterEndToEnd : public testing::Test {
                 const HWND window = run.WaitForWindow(false);
                 ASSERT_NE(window, nullptr);
                 bool everVisible = false;
-                while (run.Running()) {
+                for (const ULONGLONG end = GetTickCount64() + 30000;
+                     run.Running() && GetTickCount64() < end;) {
                     everVisible |= IsWindowVisible(window) != FALSE;
                     Sleep(5);
                 }
@@ -381,6 +468,102 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .logged = "move from=ZEL\\.bak to=ZEL attempts=([2-9]|\\d\\d+) result=ok[\\s\\S]*"
                    "move from=ZEL to=ZEL\\.bak attempts=1 result=ok",
          .zelMoved = true, .held = L"ZEL.bak", .heldMs = 3000},
+    };
+    // clang-format on
+    for (const Scenario& s : scenarios) {
+        Play(s);
+    }
+}
+
+// The trust the updater keeps over the years: a spare server key, signed
+// releases (also through an office's HTTPS inspection) and its own update.
+TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
+    using enum Op;
+    const std::vector<Step> serverError = {{kBox, texts::kServerError}};
+    const wchar_t* const signedBuild = L"zel_updater_signed.exe";
+    const std::vector<Step> installs = {{kWindow}, {kClickStart}};
+    const std::vector<Step> refused = {{kHiddenToTheEnd}};
+    const auto archive = [](const char* name, const char* cert = "pinned-valid") {
+        ServerResponse response = Archive(name);
+        response.cert = cert;
+        return response;
+    };
+    const auto selfUpdate = [&](const char* name) {
+        return std::vector<ServerResponse>{
+            {.body = ManifestJson("2.0.0.0", false, "", Digest(Narrow2Wide(name).c_str()))},
+            archive(name),
+            {.body = ManifestJson("2.0.0.0")}};
+    };
+    const std::string sha = "\"sha256\": \"" + GoodDigest() + "\"";
+    // clang-format off
+    const Scenario scenarios[] = {
+        {.name = "the server moved to the spare key", .server = {
+             {.cert = "spare-valid", .body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
+             archive("good.zip", "spare-valid")},
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0"},
+        // A build with a release key, behind an office's HTTPS inspection: a
+        // key no pin knows, from a chain the prefix trusts.
+        {.name = "signed release through an interceptor installs",
+         .server = {Signed(), archive("good.zip", "intercepted-valid")}, .steps = installs,
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "key=mismatch trust=system", .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed: version changed", .server = {Signed("\"2.0.0.0\"", "\"2.0.0.1\"")},
+         .steps = refused, .starts = {L"1.2.3.4"}, .requests = 1,
+         .logged = "signature=bad decision=refused", .program = signedBuild,
+         .trustTestRoot = true},
+        {.name = "signed: url path changed", .server = {Signed("/zel.zip", "/zel.zip?x")},
+         .steps = refused, .starts = {L"1.2.3.4"}, .requests = 1,
+         .logged = "signature=bad decision=refused", .program = signedBuild,
+         .trustTestRoot = true},
+        {.name = "signed: sha256 changed",
+         .server = {Signed(GoodDigest(), Digest(L"damaged.zip"))}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed: mandatory changed", .server = {Signed("false", "true")},
+         .steps = refused, .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed: notes changed", .server = {Signed("notes", "Notes")}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed build, no signature", .server = {Signed("\"signature\"", "\"sig\"")},
+         .steps = refused, .starts = {L"1.2.3.4"}, .logged = "signature=missing decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed build, malformed signature",
+         .server = {Signed("\"signature\": \"30", "\"signature\": \"31")}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = "signature=malformed decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed build, another key's signature",
+         .server = {Signed("", "", "signed-other.json")}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
+         .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed build, signed manifest without sha256",
+         .server = {Signed(sha, "\"sha256\": \"\"")}, .steps = refused, .starts = {L"1.2.3.4"},
+         .logged = "sha256=absent bytes", .program = signedBuild, .trustTestRoot = true},
+        {.name = "signed build, a key neither pinned nor trusted",
+         .server = {{.cert = "other-valid", .body = Signed().body}}, .steps = serverError,
+         .logged = "trust result=refused", .program = signedBuild},
+        // Without a release key: the pin alone, and signatures are not read.
+        {.name = "unsigned build, the interceptor's key", .server = {Signed()},
+         .steps = serverError, .logged = "key=mismatch presented=", .trustTestRoot = true},
+        {.name = "unsigned build, another key's signature on a changed release",
+         .server = {{.body = Signed("notes", "Notes", "signed-other.json").body}},
+         .steps = {{kWindow}, {kClose}}},
+        // The updater replacing itself with the one a release carries.
+        {.name = "self-update to 9.9.9.9", .server = selfUpdate("selfupdate-9.zip"),
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "self_update from=1.1.0.0 to=9.9.9.9 result=ok", .fromOffice = true,
+         .nextRun = "start updater_version=9.9.9.9"},
+        {.name = "self-update refused: the self-check fails",
+         .server = selfUpdate("selfupdate-liar.zip"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=self-check-failed",
+         .fromOffice = true, .nextRun = "start updater_version=1.1.0.0"},
+        {.name = "self-update refused: not newer", .server = selfUpdate("selfupdate-same.zip"),
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "self_update from=1.1.0.0 to=1.1.0.0 result=not-newer", .fromOffice = true,
+         .nextRun = "start updater_version=1.1.0.0"},
+        {.name = "a self-update cut off half-way is tidied at the next start",
+         .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused, .starts = {L"1.2.3.4"},
+         .logged = "self_update.cleanup", .fromOffice = true, .leftovers = true},
     };
     // clang-format on
     for (const Scenario& s : scenarios) {

@@ -4,7 +4,12 @@
 //                                  updater reads it, with "+" kept
 //   release_check manifest FILE    reads a UTF-8 manifest as the updater does
 //                                  and prints its fields, one "key=value" a line
-// Output is UTF-8. Exit code 1 when the version cannot be read.
+//   release_check verify FILE KEY  checks a UTF-8 manifest's signature as the
+//                                  updater built with the public KEY (the hex
+//                                  of tools/release_key.sh) would; prints
+//                                  signature=good|missing|malformed|bad
+// Output is UTF-8. Exit code 1 when the version cannot be read or the
+// signature is not good.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +18,7 @@
 
 #include "common/unique_handle.h"
 #include "common/utf8.h"
+#include "app/release_trust.h"
 #include "update/installed_version.h"
 #include "update/manifest_reader.h"
 
@@ -38,8 +44,8 @@ void PrintLine(const std::wstring& key, const std::wstring& value) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fputs("usage: release_check version|manifest FILE\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: release_check version|manifest FILE | verify FILE KEY\n", stderr);
         return 2;
     }
     const std::wstring what = argv[1];
@@ -62,7 +68,21 @@ int wmain(int argc, wchar_t** argv) {
         PrintLine(L"releaseDate", m.releaseDate);
         PrintLine(L"uploadDate", m.uploadDate);
         PrintLine(L"mandatory", m.mandatory ? L"true" : L"false");
+        PrintLine(L"signature", m.signature);
         return 0;
+    }
+    if (what == L"verify" && argc == 4) {
+        std::wstring text;
+        Utf8ToWide(ReadFileBytes(argv[2]), text);
+        const auto key = ReadPublicKey(WideToUtf8(argv[3]));
+        if (!key) {
+            std::fputs("release_check: the key is not an ECDSA P-256 public key\n", stderr);
+            return 2;
+        }
+        const SignatureVerdict verdict = CheckReleaseSignature(ParseManifest(text), *key);
+        const std::string name = SignatureVerdictName(verdict);
+        PrintLine(L"signature", std::wstring(name.begin(), name.end()));
+        return verdict == SignatureVerdict::kGood ? 0 : 1;
     }
     return 2;
 }

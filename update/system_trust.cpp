@@ -1,0 +1,56 @@
+#include "update/system_trust.h"
+
+#include <wincrypt.h>
+
+#include "common/log.h"
+#include "common/unique_handle.h"
+
+namespace {
+
+struct ChainTraits {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Empty() { return nullptr; }
+    static void Close(Type h) { CertFreeCertificateChain(h); }
+};
+
+}  // namespace
+
+bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host) {
+    PCCERT_CONTEXT raw = nullptr;
+    DWORD length = sizeof(raw);
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &length) ||
+        raw == nullptr) {
+        return false;
+    }
+    UniqueCertContext certificate(raw);
+    LPSTR serverAuth[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+    CERT_CHAIN_PARA chainPara = {};
+    chainPara.cbSize = sizeof(chainPara);
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = serverAuth;
+    PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+    if (!CertGetCertificateChain(nullptr, certificate.get(), nullptr, certificate.get()->hCertStore,
+                                 &chainPara, 0, nullptr, &rawChain)) {
+        LogEvent("trust", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
+        return false;
+    }
+    UniqueHandle<ChainTraits> chain(rawChain);
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+    ssl.cbSize = sizeof(ssl);
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = const_cast<wchar_t*>(host);
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof(policy);
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof(status);
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status)) {
+        LogEvent("trust", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
+        return false;
+    }
+    if (status.dwError != 0) {
+        LogEvent("trust", {{"result", "refused"}, {"error", ErrorWithText(status.dwError)}});
+    }
+    return status.dwError == 0;
+}

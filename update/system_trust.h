@@ -1,0 +1,11 @@
+// Whether the system's own certificate store trusts the chain a server
+// presented for the update server's name: how an office's HTTPS inspection
+// (antivirus, proxy) makes itself trusted.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+// The end-entity certificate of the response, with the certificates sent
+// along, chained to a trusted root and valid for `host` under the SSL policy.
+bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host);
