@@ -49,13 +49,13 @@ mutant any-key update/pinned_request.cpp \
     'CheckForUpdate|Download|OfficeScenarios'
 mutant signature-ignored app/main.cpp \
     's/    if (signature \&\& \*signature != SignatureVerdict::kGood) {/    if (false) {/' \
-    'OfficeScenarios'
+    'SparePinSignedReleasesAndSelfUpdate'
 mutant interception-unsigned update/pinned_request.cpp \
     's/if (!kReleaseKeyBuiltIn || /if (/' \
-    'OfficeScenarios'
+    'SparePinSignedReleasesAndSelfUpdate'
 mutant self-check-skipped install/self_update.cpp \
     's/if (!answer || \*answer != "version=" + to + "\\n") {/if (false) {/' \
-    'OfficeScenarios'
+    'SparePinSignedReleasesAndSelfUpdate'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
     'CheckForUpdate'

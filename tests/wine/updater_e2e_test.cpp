@@ -495,7 +495,14 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
             {.body = ManifestJson("2.0.0.0")}};
     };
     const std::string sha = "\"sha256\": \"" + GoodDigest() + "\"";
+    const char* const bad = "signature=bad decision=refused";
     // clang-format off
+    // A signed build refuses a release its key did not sign as it stands.
+    const auto refusal = [&](const char* name, const ServerResponse& response, const char* logged) {
+        return Scenario{.name = name, .server = {response}, .steps = refused,
+                        .starts = {L"1.2.3.4"}, .requests = 1, .logged = logged,
+                        .program = signedBuild, .trustTestRoot = true};
+    };
     const Scenario scenarios[] = {
         {.name = "the server moved to the spare key", .server = {
              {.cert = "spare-valid", .body = ManifestJson("2.0.0.0", false, "", GoodDigest())},
@@ -507,44 +514,23 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
          .server = {Signed(), archive("good.zip", "intercepted-valid")}, .steps = installs,
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
          .logged = "key=mismatch trust=system", .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed: version changed", .server = {Signed("\"2.0.0.0\"", "\"2.0.0.1\"")},
-         .steps = refused, .starts = {L"1.2.3.4"}, .requests = 1,
-         .logged = "signature=bad decision=refused", .program = signedBuild,
-         .trustTestRoot = true},
-        {.name = "signed: url path changed", .server = {Signed("/zel.zip", "/zel.zip?x")},
-         .steps = refused, .starts = {L"1.2.3.4"}, .requests = 1,
-         .logged = "signature=bad decision=refused", .program = signedBuild,
-         .trustTestRoot = true},
-        {.name = "signed: sha256 changed",
-         .server = {Signed(GoodDigest(), Digest(L"damaged.zip"))}, .steps = refused,
-         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed: mandatory changed", .server = {Signed("false", "true")},
-         .steps = refused, .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed: notes changed", .server = {Signed("notes", "Notes")}, .steps = refused,
-         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed build, no signature", .server = {Signed("\"signature\"", "\"sig\"")},
-         .steps = refused, .starts = {L"1.2.3.4"}, .logged = "signature=missing decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed build, malformed signature",
-         .server = {Signed("\"signature\": \"30", "\"signature\": \"31")}, .steps = refused,
-         .starts = {L"1.2.3.4"}, .logged = "signature=malformed decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed build, another key's signature",
-         .server = {Signed("", "", "signed-other.json")}, .steps = refused,
-         .starts = {L"1.2.3.4"}, .logged = "signature=bad decision=refused",
-         .program = signedBuild, .trustTestRoot = true},
-        {.name = "signed build, signed manifest without sha256",
-         .server = {Signed(sha, "\"sha256\": \"\"")}, .steps = refused, .starts = {L"1.2.3.4"},
-         .logged = "sha256=absent bytes", .program = signedBuild, .trustTestRoot = true},
+        refusal("version changed", Signed("\"2.0.0.0\"", "\"2.0.0.1\""), bad),
+        refusal("url path changed", Signed("/zel.zip", "/zel.zip?x"), bad),
+        refusal("sha256 changed", Signed(GoodDigest(), Digest(L"damaged.zip")), bad),
+        refusal("mandatory changed", Signed("false", "true"), bad),
+        refusal("notes changed", Signed("notes", "Notes"), bad),
+        refusal("no signature", Signed("\"signature\"", "\"sig\""), "signature=missing"),
+        refusal("malformed", Signed("\"signature\": \"30", "\"signature\": \"31"),
+                "signature=malformed decision=refused"),
+        refusal("another key's signature", Signed("", "", "signed-other.json"), bad),
+        refusal("no sha256", Signed(sha, "\"sha256\": \"\""), "sha256=absent bytes"),
         {.name = "signed build, a key neither pinned nor trusted",
          .server = {{.cert = "other-valid", .body = Signed().body}}, .steps = serverError,
          .logged = "trust result=refused", .program = signedBuild},
         // Without a release key: the pin alone, and signatures are not read.
         {.name = "unsigned build, the interceptor's key", .server = {Signed()},
-         .steps = serverError, .logged = "key=mismatch presented=", .trustTestRoot = true},
+         .steps = serverError, .logged = "key=mismatch presented=",
+         .program = L"zel_updater_localhost.exe", .trustTestRoot = true},
         {.name = "unsigned build, another key's signature on a changed release",
          .server = {{.body = Signed("notes", "Notes", "signed-other.json").body}},
          .steps = {{kWindow}, {kClose}}},
