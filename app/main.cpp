@@ -1,6 +1,6 @@
 // Entry of the updater: take the office's lock, heal an interrupted
-// installation, check for an update while the window is still hidden, then
-// either start the application or show the window.
+// installation, check for an update, then either start the application or
+// make and show the window.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -104,17 +104,9 @@ int RunUpdater(int showCommand) {
         StartApplicationAndEnd("ZEL is missing and ZEL.bak could not be moved back");
     }
     TidySelfUpdateLeftovers();
-    InitCommonControls();
-    HWND window = CreateMainWindow();
-    if (window == nullptr) {
-        LogEvent("window", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
-        ShowMessageBox(nullptr, texts::kWindowCreateError, texts::kErrorCaptionEnglish,
-                       MB_ICONERROR);
-        EndUpdater("no window", 1);
-    }
     const std::optional<UpdateCheck> check = CheckForUpdate();
     if (!check) {
-        ShowMessageBox(window, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
+        ShowMessageBox(nullptr, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
         EndUpdater("no answer from the update server");
     }
     const bool newer = IsNewerVersion(ParseVersionQuad(check->manifest.version),
@@ -129,6 +121,16 @@ int RunUpdater(int showCommand) {
     UpdateInfo = {check->installedVersion, check->manifest, newer, check->manifest.mandatory};
     if (!newer) {
         StartApplicationAndEnd("no newer release");
+    }
+    // Made only now: most starts find no update, and the window's libraries
+    // and font cost them a third of their memory.
+    InitCommonControls();
+    HWND window = CreateMainWindow();
+    if (window == nullptr) {
+        LogEvent("window", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
+        ShowMessageBox(nullptr, texts::kWindowCreateError, texts::kErrorCaptionEnglish,
+                       MB_ICONERROR);
+        EndUpdater("no window", 1);
     }
     SetWindowTextW(Controls().notes,
                    ComposeNotesText(UpdateInfo.installedVersion, UpdateInfo.manifest.version,

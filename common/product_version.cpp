@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
 std::optional<std::wstring> ReadProductVersion(const std::wstring& path) {
@@ -22,8 +23,8 @@ std::optional<std::wstring> ReadProductVersion(const std::wstring& path) {
         return std::nullopt;
     }
     wchar_t subBlock[64];
-    wsprintfW(subBlock, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation[0],
-              translation[1]);
+    std::swprintf(subBlock, 64, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation[0],
+                  translation[1]);
     wchar_t* value = nullptr;
     UINT valueLength = 0;
     if (!VerQueryValueW(buffer.data(), subBlock, reinterpret_cast<void**>(&value), &valueLength) ||

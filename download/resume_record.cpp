@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "common/unique_handle.h"
 #include "common/utf8.h"
@@ -37,9 +36,16 @@ std::optional<ResumeRecord> ParseResumeRecord(const std::string& text) {
     ResumeRecord record;
     std::optional<uint64_t> total, kept;
     bool hasPath = false;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+    // Read by hand rather than with a string stream: iostreams would pull the
+    // C++ library's locale machinery into the executable, several times its
+    // own size.
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
             return std::nullopt;
