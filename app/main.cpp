@@ -22,6 +22,7 @@
 #include "install/package_install.h"
 #include "install/self_update.h"
 #include "resources/updater_version.h"
+#include "update/office_proxy.h"
 #include "update/update_check.h"
 #include "update/server_identity.h"
 #include "update/update_info.h"
@@ -90,6 +91,8 @@ void ShowMandatory(HWND window) {
 }
 
 int RunUpdater(int showCommand) {
+    // Under way while the lock is taken and the folder tidied.
+    BeginOfficeProxySearch();
     LogEvent("start", {{"updater_version", ZEL_UPDATER_VERSION_TEXT},
                        {"path", ModulePath()},
                        {"folder", CurrentFolder()}});
