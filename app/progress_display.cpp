@@ -45,6 +45,12 @@ void ProgressDisplay::Show(unsigned percent, const std::wstring& text) {
 }
 
 void PostedProgress::OnProgress(unsigned percent, std::wstring text) {
+    const ULONGLONG now = GetTickCount64();
+    if (percent == lastPercent_ && now - lastPosted_ < ProgressDisplay::kMinRepaintMs / 2) {
+        return;
+    }
+    lastPercent_ = percent;
+    lastPosted_ = now;
     auto owned = std::make_unique<std::wstring>(std::move(text));
     if (PostMessageW(window_, WM_APP_PROGRESS, percent, reinterpret_cast<LPARAM>(owned.get()))) {
         owned.release();  // the window frees it

@@ -37,7 +37,10 @@ class ProgressDisplay {
 };
 
 // The download's reports, posted to the window as WM_APP_PROGRESS: the
-// download never waits for the window.
+// download never waits for the window. A report is posted when its percentage
+// changes, else at most every half repaint interval: each post is a round
+// trip through the system, and a fast download makes thousands of reports a
+// second that the window would not show anyway.
 class PostedProgress final : public DownloadSink {
   public:
     explicit PostedProgress(HWND window) : window_(window) {}
@@ -45,4 +48,6 @@ class PostedProgress final : public DownloadSink {
 
   private:
     HWND window_;
+    unsigned lastPercent_ = ~0u;
+    ULONGLONG lastPosted_ = 0;
 };

@@ -1,7 +1,7 @@
 // Writes the downloaded body to the file and hashes it on a thread of its own,
 // so that neither the disk nor SHA-256 slows the network reads down. Chunks
-// are gathered into blocks of about a megabyte before they cross threads, as
-// every hand-over costs a round trip through the system. About once a second
+// are gathered into blocks of a quarter of a megabyte before they cross
+// threads, as every hand-over costs a round trip through the system. About once a second
 // what arrived is flushed to disk and reported, so a cut download can be
 // continued from there.
 #pragma once

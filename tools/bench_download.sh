@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Download benchmark against the loopback test server: DownloadPackage (with
 # hashing, file writes and progress messages to a real window) beside a bare
-# WinHTTP read loop on the same stack and curl, for archives of 64 and 256 MiB.
+# WinHTTP read loop on the same stack next to the same window, the bare loop
+# without a window, and curl, for archives of 64 and 256 MiB.
 # Each figure is the median of ZEL_BENCH_ROUNDS runs (3 by default).
 # Usage: tools/bench_download.sh [SIZES_IN_MIB...]
 set -euo pipefail
@@ -14,10 +15,8 @@ sizes=("$@")
 
 rounds=${ZEL_BENCH_ROUNDS:-3}
 run() { (cd "$work" && "$build/wine_run.sh" "$build/bin/download_bench.exe" "$1"); }
-# The run with the median time out of $rounds: "mode bytes seconds messages peak".
-median_run() {
-    for _ in $(seq "$rounds"); do run "$1"; done | sort -k3 -n | sed -n "$(((rounds + 1) / 2))p"
-}
+# The run with the median time of a mode: "mode bytes seconds messages peak".
+median_run() { grep "^$1 " "$work/runs" | sort -k3 -n | sed -n "$(((rounds + 1) / 2))p"; }
 median_curl() {
     for _ in $(seq "$rounds"); do
         curl -sk -o /dev/null -w '%{time_total}\n' "https://127.0.0.1:$port/package.zip"
@@ -31,16 +30,23 @@ for mib in "${sizes[@]}"; do
     printf '{"id": "bench-%s-%s", "responses": [{"body_file": "%s"}]}' "$mib" "$RANDOM" "$body" \
         >"$state/scenario.json"
     run bare >/dev/null # warm-up: Wine's services, TLS libraries, file cache
+    # Round by round, so that a busy moment of the machine falls on all alike.
+    for _ in $(seq "$rounds"); do
+        for mode in bare package alone; do run "$mode" | tr -d '\r'; done
+    done >"$work/runs"
     read -r _ bare_bytes bare_seconds _ bare_peak < <(median_run bare)
     read -r _ pkg_bytes pkg_seconds messages pkg_peak < <(median_run package)
+    read -r _ _ alone_seconds _ alone_peak < <(median_run alone)
     curl_seconds=$(median_curl)
     cmp -s "$body" "$work/zel.zip" || echo "warning: the downloaded file differs" >&2
     bytes=$((mib * 1024 * 1024))
     [ "$bare_bytes" = "$bytes" ] && [ "$pkg_bytes" = "$bytes" ] || echo "warning: short read" >&2
     awk -v mib="$mib" -v b="$bytes" -v bs="$bare_seconds" -v ps="$pkg_seconds" \
-        -v cs="$curl_seconds" -v m="$messages" -v bp="$bare_peak" -v pp="$pkg_peak" 'BEGIN {
+        -v cs="$curl_seconds" -v m="$messages" -v bp="$bare_peak" -v pp="$pkg_peak" \
+        -v as="$alone_seconds" -v ap="$alone_peak" 'BEGIN {
         printf "%-8s %-10s %10.1f %10.2f %10s %12s %12.1f\n", mib "MiB", "bare", b/bs/1e6, bs, "1.00", "-", bp/1048576
-        printf "%-8s %-10s %10.1f %10.2f %10.2f %12d %12.1f\n", mib "MiB", "package", b/ps/1e6, ps, bs/ps, m, pp/1048576
+        printf "%-8s %-10s %10.1f %10.2f %10.2f %12d %12.1f  (+%.1f)\n", mib "MiB", "package", b/ps/1e6, ps, bs/ps, m, pp/1048576, (pp-bp)/1048576
+        printf "%-8s %-10s %10.1f %10.2f %10.2f %12s %12.1f\n", mib "MiB", "bare-alone", b/as/1e6, as, bs/as, "-", ap/1048576
         printf "%-8s %-10s %10.1f %10.2f %10s %12s %12s\n", mib "MiB", "curl", b/cs/1e6, cs, "-", "-", "-"
     }'
     rm -f "$body" "$work/zel.zip"

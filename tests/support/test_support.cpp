@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <bcrypt.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -204,10 +205,20 @@ std::string Wide2Narrow(const std::wstring& text) {
     return WideToUtf8(text);
 }
 
+// By the system's own SHA-256, not the updater's: the tests check the one
+// against the other.
 std::string Sha256Hex(const std::string& bytes) {
-    Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    return Sha256ToHex(hash.Finish());
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    UniqueAlgorithmProvider provider(algorithm);
+    BCRYPT_HASH_HANDLE raw = nullptr;
+    BCryptCreateHash(algorithm, &raw, nullptr, 0, nullptr, 0, 0);
+    UniqueHashObject hash(raw);
+    BCryptHashData(raw, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                   static_cast<ULONG>(bytes.size()), 0);
+    Sha256Digest digest = {};
+    BCryptFinishHash(raw, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    return Sha256ToHex(digest);
 }
 
 }  // namespace testing_support

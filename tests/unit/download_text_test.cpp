@@ -5,6 +5,7 @@
 #include "download/length_headers.h"
 #include "download/progress.h"
 #include "download/resume_record.h"
+#include "download/sha256.h"
 #include "download/url_path.h"
 
 namespace {
@@ -72,6 +73,40 @@ TEST(ResumeRecord, ContinuesOnlyTheSameFile) {
     EXPECT_FALSE(ParseResumeRecord("path=/\nvalidator=\ntotal=9\nkept=1\n")) << "no validator";
     EXPECT_FALSE(ParseResumeRecord(FormatResumeRecord({L"/z", L"", L"\"a\"\rX: 1", 10, 4})))
         << "a validator that cannot be sent back as it is";
+}
+
+TEST(Sha256, GivesTheStandardDigestsWithAndWithoutTheProcessorsInstructions) {
+    // The message, how many times over, and its digest (FIPS 180-2's examples).
+    const std::tuple<std::string, size_t, const char*> cases[] = {
+        {"", 1, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", 1, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"a", 1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [message, times, digest] : cases) {
+        for (const bool instructions : {true, false}) {
+            Sha256 hash(instructions);
+            std::string whole;
+            for (size_t i = 0; i < times; ++i) {
+                whole += message;
+            }
+            // In uneven pieces, so that blocks are split across calls.
+            for (size_t at = 0, piece = 1; at < whole.size();
+                 at += piece, piece = piece * 3 % 200) {
+                hash.Update(whole.data() + at, std::min(piece, whole.size() - at));
+            }
+            EXPECT_EQ(Sha256ToHex(hash.Finish()), digest) << message.substr(0, 8) << instructions;
+        }
+    }
+    // Every length around the padding's edges, both ways alike.
+    std::string bytes;
+    for (size_t length = 0; length < 200; ++length, bytes += static_cast<char>(length * 7)) {
+        Sha256 fast(true), plain(false);
+        fast.Update(bytes.data(), bytes.size());
+        plain.Update(bytes.data(), bytes.size());
+        EXPECT_EQ(fast.Finish(), plain.Finish()) << length;
+    }
 }
 
 }  // namespace

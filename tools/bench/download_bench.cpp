@@ -6,7 +6,10 @@
 //                            archive's digest, a zel.zip already there may lend
 //                            its entries (the differential download)
 //   download_bench bare      a bare WinHTTP loop over the same pinned request,
-//                            reading 16 KiB chunks and discarding them
+//                            reading 16 KiB chunks and discarding them, beside
+//                            the same window: under Wine any window costs some
+//                            6 to 9 MiB, the updater's whatever it downloads
+//   download_bench alone     the bare loop without a window
 //   download_bench check     the manifest fetch, 15 times: prints the median ms
 // Output: mode bytes seconds messages peak_working_set_bytes
 #include <windows.h>
@@ -46,7 +49,31 @@ LRESULT CALLBACK ShowProgress(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-unsigned long long RunPackage(const std::wstring& sha256) {
+unsigned long long RunBare() {
+    PinnedRequest http;
+    if (!OpenPinnedRequest(L"/package.zip", RequestOptions{}, http)) {
+        return 0;
+    }
+    static char buffer[16384];
+    unsigned long long total = 0;
+    DWORD read = 0;
+    while (WinHttpReadData(http.request.get(), buffer, sizeof(buffer), &read) && read > 0) {
+        total += read;
+    }
+    return total;
+}
+
+unsigned long long RunPackage(HWND window, const std::wstring& sha256) {
+    PostedProgress progress(window);
+    if (!DownloadPackage(L"https://bench/package.zip", sha256, L"zel.zip", progress)) {
+        return 0;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(L"zel.zip", GetFileExInfoStandard, &data);
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+unsigned long long RunBesideWindow(bool package, const std::wstring& sha256) {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ShowProgress;
     windowClass.lpszClassName = L"ZelBench";
@@ -61,10 +88,9 @@ unsigned long long RunPackage(const std::wstring& sha256) {
     SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     g_display.Attach(window, bar, status);
     const DWORD mainThread = GetCurrentThreadId();
-    bool ok = false;
+    unsigned long long bytes = 0;
     std::thread worker([&] {
-        PostedProgress progress(window);
-        ok = DownloadPackage(L"https://bench/package.zip", sha256, L"zel.zip", progress);
+        bytes = package ? RunPackage(window, sha256) : RunBare();
         PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
     });
     MSG message;
@@ -75,23 +101,7 @@ unsigned long long RunPackage(const std::wstring& sha256) {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         DispatchMessageW(&message);
     }
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW(L"zel.zip", GetFileExInfoStandard, &data);
-    return ok ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
-}
-
-unsigned long long RunBare() {
-    PinnedRequest http;
-    if (!OpenPinnedRequest(L"/package.zip", RequestOptions{}, http)) {
-        return 0;
-    }
-    static char buffer[16384];
-    unsigned long long total = 0;
-    DWORD read = 0;
-    while (WinHttpReadData(http.request.get(), buffer, sizeof(buffer), &read) && read > 0) {
-        total += read;
-    }
-    return total;
+    return bytes;
 }
 
 int RunCheck() {
@@ -121,7 +131,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     const unsigned long long bytes =
-        mode == L"package" ? RunPackage(argc > 2 ? argv[2] : L"") : RunBare();
+        mode == L"alone" ? RunBare()
+                         : RunBesideWindow(mode == L"package", argc > 2 ? argv[2] : L"");
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
