@@ -26,10 +26,17 @@ bool KeyMatchesPin(HINTERNET request) {
     UniqueCertContext certificate(raw);
     BYTE digest[32] = {};
     DWORD digestLength = sizeof(digest);
-    return CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING,
-                                  &certificate.get()->pCertInfo->SubjectPublicKeyInfo, digest,
-                                  &digestLength) &&
-           std::memcmp(digest, ServerKeyPin, sizeof(digest)) == 0;
+    if (!CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING,
+                                &certificate.get()->pCertInfo->SubjectPublicKeyInfo, digest,
+                                &digestLength)) {
+        return false;
+    }
+    for (size_t i = 0; i < kServerKeyPinCount; ++i) {
+        if (std::memcmp(digest, ServerKeyPins[i], sizeof(digest)) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool CheckServer() {
