@@ -289,13 +289,10 @@ void PinnedRequest::Close() {
 }
 
 std::optional<std::array<BYTE, 32>> PresentedKeyDigest(HINTERNET request) {
-    PCCERT_CONTEXT raw = nullptr;
-    DWORD length = sizeof(raw);
-    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &length) ||
-        raw == nullptr) {
+    const UniqueCertContext certificate = PresentedCertificate(request);
+    if (!certificate) {
         return std::nullopt;
     }
-    UniqueCertContext certificate(raw);
     std::array<BYTE, 32> digest = {};
     DWORD digestLength = static_cast<DWORD>(digest.size());
     if (!CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING,

@@ -15,14 +15,20 @@ struct ChainTraits {
 
 }  // namespace
 
-bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host) {
+UniqueCertContext PresentedCertificate(HINTERNET request) {
     PCCERT_CONTEXT raw = nullptr;
     DWORD length = sizeof(raw);
-    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &length) ||
-        raw == nullptr) {
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &length)) {
+        return UniqueCertContext();
+    }
+    return UniqueCertContext(raw);
+}
+
+bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host) {
+    const UniqueCertContext certificate = PresentedCertificate(request);
+    if (!certificate) {
         return false;
     }
-    UniqueCertContext certificate(raw);
     LPSTR serverAuth[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
     CERT_CHAIN_PARA chainPara = {};
     chainPara.cbSize = sizeof(chainPara);

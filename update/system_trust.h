@@ -6,6 +6,11 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "common/unique_handle.h"
+
+// The certificate the server presented on this request, or empty.
+UniqueCertContext PresentedCertificate(HINTERNET request);
+
 // The end-entity certificate of the response, with the certificates sent
 // along, chained to a trusted root and valid for `host` under the SSL policy.
 bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host);
