@@ -53,6 +53,7 @@ std::optional<DirectoryLocation> FindDirectory(std::span<const uint8_t> tail,
         // does not take.
         if (disk != 0 || directoryDisk != 0 || entriesHere != entries || entries == 0xFFFF ||
             location.size == 0xFFFFFFFF || location.offset == 0xFFFFFFFF || entries > kMaxEntries ||
+            location.size > kMaxDirectoryBytes ||
             location.offset + location.size > location.endOffset) {
             return std::nullopt;
         }

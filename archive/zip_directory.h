@@ -17,6 +17,9 @@ namespace zip {
 // Limits on what this reader accepts; anything beyond is refused.
 inline constexpr uint32_t kMaxEntries = 20000;
 inline constexpr size_t kMaxNameBytes = 1024;
+// A caller reads the whole central directory into memory: this bounds it
+// (real ones take about 100 bytes an entry).
+inline constexpr uint64_t kMaxDirectoryBytes = 16u << 20;
 // Bytes at the end of an archive that can hold the end record and its
 // comment (the comment length field is 16 bits).
 inline constexpr size_t kEndSearchBytes = 22 + 0xFFFF;
@@ -52,8 +55,9 @@ struct Entry {
 };
 
 // Finds the end record in `tail`, the last bytes of an archive of
-// `archiveSize` bytes. Refuses zip64 archives, archives on several disks and
-// a directory that does not fit before the end record.
+// `archiveSize` bytes. Refuses zip64 archives, archives on several disks, a
+// directory that does not fit before the end record and one larger than
+// kMaxDirectoryBytes.
 std::optional<DirectoryLocation> FindDirectory(std::span<const uint8_t> tail, uint64_t archiveSize);
 
 // Reads the central directory (`directory` holds exactly location.size bytes

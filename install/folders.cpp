@@ -17,7 +17,8 @@ constexpr ULONGLONG kMoveRetryMs = ZEL_MOVE_RETRY_MS;
 constexpr DWORD kMoveRetryPauseMs = 250;
 constexpr const wchar_t* kSetAsideMark = L".old-";
 
-// Where the path really leads, links resolved; empty when it cannot be told.
+}  // namespace
+
 std::wstring FinalPath(const std::wstring& path) {
     UniqueFileHandle handle(CreateFileW(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -29,6 +30,8 @@ std::wstring FinalPath(const std::wstring& path) {
     }
     return buffer;
 }
+
+namespace {
 
 // Where the path would lead if it were an ordinary entry of its folder: the
 // folder's real path and the name. Comparing with FinalPath tells a link.

@@ -5,6 +5,9 @@
 
 bool FolderExists(const std::wstring& path);
 
+// Where the path really leads, links resolved; empty when it cannot be told.
+std::wstring FinalPath(const std::wstring& path);
+
 // Renames a folder, replacing where the platform allows and returning only
 // once the move has reached the disk.
 bool MoveFolder(const std::wstring& from, const std::wstring& to);

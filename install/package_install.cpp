@@ -13,6 +13,7 @@
 #include "common/texts.h"
 #include "install/app_processes.h"
 #include "install/folders.h"
+#include "install/package_unpack.h"
 #include "install/process_launch.h"
 #include "install/self_update.h"
 
@@ -21,7 +22,7 @@ namespace {
 std::atomic<bool> g_applicationClosed{false};
 
 bool UnpackIntoStaging() {
-    if (!ExtractArchive(kPackageFile, kStagingFolder)) {
+    if (!UnpackPackage(kPackageFile, kStagingFolder)) {
         return false;
     }
     // An archive whose files sit inside a folder would install ZEL without

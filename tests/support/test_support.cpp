@@ -195,6 +195,27 @@ ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
     return holder;
 }
 
+void UsePowerShell(PowerShell way) {
+    static const std::wstring path = [] {
+        std::wstring value(32767, L'\0');
+        value.resize(GetEnvironmentVariableW(L"PATH", value.data(), 32767));
+        return value;
+    }();
+    std::wstring withoutPowerShell;
+    std::wistringstream folders(path);
+    for (std::wstring folder; std::getline(folders, folder, L';');) {
+        std::wstring lower = folder;
+        CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+        if (lower.find(L"powershell") == std::wstring::npos) {
+            withoutPowerShell += folder + L";";
+        }
+    }
+    SetEnvironmentVariableW(L"PATH",
+                            way == PowerShell::kMissing ? withoutPowerShell.c_str() : path.c_str());
+    SetEnvironmentVariableW(L"ZEL_UNPACK_BLOCKED", way == PowerShell::kBlocked ? L"1" : nullptr);
+    SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", way == PowerShell::kHung ? L"60000" : nullptr);
+}
+
 std::wstring Narrow2Wide(const std::string& utf8) {
     std::wstring text;
     Utf8ToWide(utf8, text);

@@ -79,6 +79,13 @@ void KillStrayApps();
 ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
                             const std::wstring& folder = L"ZEL");
 
+// How the programs started next find PowerShell: the stand-in as it is, the
+// stand-in failing as PowerShell blocked by policy or antivirus does, or
+// hanging, or no PowerShell at all (Wine's own is left off PATH; the program
+// must then run from a copy away from the stand-in beside the test programs).
+enum class PowerShell { kStandIn, kBlocked, kHung, kMissing };
+void UsePowerShell(PowerShell way);
+
 std::wstring Narrow2Wide(const std::string& utf8);
 std::string Wide2Narrow(const std::wstring& text);
 std::string Sha256Hex(const std::string& bytes);

@@ -30,10 +30,10 @@ class Installation : public testing::Test {
         boxes_ = scratch() / L"boxes.txt";
         SetEnvironmentVariableW(L"ZEL_BOX_RECORD", boxes_.c_str());
     }
-    DWORD Run(const std::wstring& step) {
-        ChildProcess driver =
-            StartProcess(L"\"" + BinFolder() + L"\\install_driver.exe\" " + step, scratch().path());
-        return WaitForExit(driver, 30000);
+    DWORD Run(const std::wstring& step, const std::wstring& driver = BinFolder()) {
+        ChildProcess run =
+            StartProcess(L"\"" + driver + L"\\install_driver.exe\" " + step, scratch().path());
+        return WaitForExit(run, 30000);
     }
     // Starts the copy of the application at `relative`, put there first from
     // `variant` when one is named, in its own folder; waits for its start.
@@ -76,6 +76,7 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         bool holdUpdate = false;                // the new files are held after the unpack
         const wchar_t* announced = L"2.0.0.0";  // the manifest's version
         bool putBack = false;                   // installed, did not start, and the old one is back
+        PowerShell powershell = PowerShell::kStandIn;
     } const cases[] = {
         // clang-format off
         {.name = "first installation", .events = L"unpac,start", .zel = false},
@@ -85,12 +86,38 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         {.name = "application refusing to close", .events = L"start,unpac,close,close,start",
          .running = L"refuses-close"},
         {.name = "ZEL in use for 3 s", .events = L"unpac,start", .holdZelMs = 3000},
+        // Where PowerShell fails or cannot run, the built-in unpack installs.
+        {.name = "PowerShell blocked", .events = L"unpac,start",
+         .logged = "way=powershell exit_code=1 [\\s\\S]*way=builtin result=ok",
+         .powershell = PowerShell::kBlocked},
+        {.name = "no PowerShell", .events = L"start",
+         .logged = "way=powershell result=failed error=\"2 [\\s\\S]*way=builtin result=ok",
+         .powershell = PowerShell::kMissing},
+        {.name = "PowerShell hung", .events = L"unpac,start",
+         .logged = "way=powershell result=timeout [\\s\\S]*way=builtin result=ok",
+         .powershell = PowerShell::kHung},
         // A failed unpack never closes the application; a failed swap has
-        // closed it, and the updater's end starts it again.
-        {.name = "damaged archive", .events = L"start,unpac", .logged = "unpack.end exit_code=4",
+        // closed it, and the updater's end starts it again. A bad archive
+        // fails both ways, as it failed PowerShell alone.
+        {.name = "damaged archive", .events = L"start,unpac",
+         .logged = "way=powershell exit_code=4 [\\s\\S]*way=builtin result=failed reason=data",
          .box = badArchive, .archive = L"damaged.zip", .running = L"v1.2.3.4"},
-        {.name = "no archive", .events = L"start,unpac", .logged = "unpack.end exit_code=3",
+        {.name = "no archive", .events = L"start,unpac",
+         .logged = "way=powershell exit_code=3 [\\s\\S]*way=builtin result=failed reason=read error=\"2 ",
          .box = badArchive, .archive = nullptr, .running = L"v1.2.3.4"},
+        {.name = "CRC", .events = L"unpac", .logged = "reason=crc entry=readme.txt",
+         .box = badArchive, .archive = L"crc.zip"},
+        {.name = "..\\", .events = L"unpac", .logged = R"(reason=name entry=\.\.\\evil)",
+         .box = badArchive, .archive = L"dotdot.zip"},
+        {.name = "absolute", .events = L"unpac", .logged = "reason=name entry=/evil",
+         .box = badArchive, .archive = L"absolute.zip"},
+        {.name = "drive", .events = L"unpac", .logged = "reason=name entry=C:evil",
+         .box = badArchive, .archive = L"drive.zip"},
+        {.name = "stream", .events = L"unpac", .logged = "reason=name entry=zel_acc.exe:evil",
+         .box = badArchive, .archive = L"stream.zip"},
+        // Refused before either way starts.
+        {.name = "zip bomb", .events = L"start", .logged = "unpack.space needed=\\d+ free=\\d+ result=short",
+         .box = badArchive, .archive = L"bomb.zip", .running = L"v1.2.3.4"},
         {.name = "nested archive", .events = L"start,unpac", .logged = "unpack.check result=failed",
          .box = badArchive, .archive = L"nested.zip", .running = L"v1.2.3.4"},
         {.name = "ZEL in use throughout", .events = L"start,unpac,close,close",
@@ -136,9 +163,17 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
             holder = StartZelHolder(scratch().path(), c.holdZelMs);
         }
         SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", c.holdUpdate ? L"9000" : nullptr);
+        UsePowerShell(c.powershell);
+        std::wstring driver = BinFolder();
+        if (c.powershell == PowerShell::kMissing) {  // away from the stand-in
+            CopyInto(driver + L"\\install_driver.exe", scratch() / L"install_driver.exe");
+            driver = scratch().path();
+        }
         const bool installed = c.box == nullptr;
-        EXPECT_EQ(Run(L"install " + std::wstring(c.announced)), installed || c.putBack ? 0u : 3u);
+        EXPECT_EQ(Run(L"install " + std::wstring(c.announced), driver),
+                  installed || c.putBack ? 0u : 3u);
         SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", nullptr);
+        UsePowerShell(PowerShell::kStandIn);
 
         std::wstring events;
         for (const auto& r : WaitForAppRecords(record_, std::ranges::count(c.events, L',') + 1)) {
@@ -155,11 +190,14 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
                   installed && c.zel ? "old installation" : "");
         EXPECT_EQ(Exists(scratch() / L"ZEL.bak"), installed && c.zel);
         EXPECT_FALSE(Exists(scratch() / L"ZEL\\leftover.txt"));
+        EXPECT_FALSE(Exists(scratch() / L"evil.txt") || Exists(L"\\evil.txt"));
         // Removed where possible: held, it waits for the next installation.
         EXPECT_EQ(Exists(scratch() / L"update"), c.holdUpdate);
         if (installed || c.putBack) {
-            EXPECT_EQ(ReadAppRecords(record_).back().version, installed ? L"2.0.0.0" : L"1.0.0.0");
-            EXPECT_EQ(ReadAppRecords(record_).back().commandLine, L"\"ZEL\\zel_acc.exe\" ");
+            const auto records = ReadAppRecords(record_);
+            const AppRecord last = records.empty() ? AppRecord() : records.back();
+            EXPECT_EQ(last.version, installed ? L"2.0.0.0" : L"1.0.0.0");
+            EXPECT_EQ(last.commandLine, L"\"ZEL\\zel_acc.exe\" ");
         }
         // Another office's copy is never asked to close; it runs on when the
         // installation gave up waiting for it.

@@ -150,6 +150,7 @@ struct Scenario {
     bool fromOffice = false;
     const char* nextRun = nullptr;
     bool leftovers = false;  // an earlier self-update left its files behind
+    PowerShell powershell = PowerShell::kStandIn;
 };
 
 // The application's start records, once there are `count` (or after a while).
@@ -189,7 +190,10 @@ class UpdaterEndToEnd : public testing::Test {
             ASSERT_EQ(WaitForAppRecords(record, 1).size(), 1u);
         }
         SetServerScenario(s.server);
-        SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", s.slowUnpack ? L"1500" : nullptr);
+        UsePowerShell(s.powershell);
+        if (s.slowUnpack) {
+            SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", L"1500");
+        }
         std::optional<TrustedTestRoot> root;
         if (s.trustTestRoot) {
             root.emplace();
@@ -201,6 +205,10 @@ class UpdaterEndToEnd : public testing::Test {
             CopyInto(program, office / L"zel_updater.exe");
             CopyInto(BinFolder() + L"\\powershell.exe", office / L"powershell.exe");
             program = office / L"zel_updater.exe";
+        }
+        if (s.powershell == PowerShell::kMissing) {  // away from the stand-in
+            CopyInto(program, office / s.program);
+            program = office / s.program;
         }
         if (s.leftovers) {
             CopyInto(program, aside);
@@ -218,6 +226,7 @@ class UpdaterEndToEnd : public testing::Test {
                 << ReadBytes(office / L"zel_updater.log");
         }
         EXPECT_EQ(run->WaitForExit(), 0u);
+        UsePowerShell(PowerShell::kStandIn);
 
         const auto starts = Starts(record, s.starts.size());
         ASSERT_EQ(starts.size(), s.starts.size());
@@ -425,6 +434,13 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .server = {v2, gone},
          .steps = {{kWindow}, {kClickStart}, {kStatus, failed}, {kClickStart}, {kClickLater}},
          .starts = {L"1.2.3.4"}, .requests = 4},
+        {.name = "PowerShell blocked: the updater unpacks the release itself",
+         .server = {v2, Archive()}, .steps = {{kWindow}, {kClickStart}},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "unpack.end way=builtin result=ok", .powershell = PowerShell::kBlocked},
+        {.name = "no PowerShell at all: the same", .server = {v2, Archive()},
+         .steps = {{kWindow}, {kClickStart}}, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "unpack.end way=builtin result=ok", .powershell = PowerShell::kMissing},
         {.name = "failed unpack: nothing is started until later",
          .server = {v2, Archive("damaged.zip")},
          .steps = {{kWindow}, {kClickStart}, {kBox, badArchive}, {kStatus, badArchive},
