@@ -104,6 +104,24 @@ mutant stale-update-kept install/package_install.cpp \
 mutant unpack-after-close install/package_install.cpp \
     's/    if (!UnpackIntoStaging()) {/    CloseOfficeApplication();\n    if (!UnpackIntoStaging()) {/' \
     'Installation|OfficeScenarios'
+mutant no-builtin-unpack install/package_unpack.cpp \
+    's/    return BuiltinUnpack(archivePath, folder);/    return false;/' \
+    'Installation|OfficeScenarios'
+mutant powershell-unbounded install/process_launch.cpp \
+    's/constexpr DWORD kPowerShellLimitMs = ZEL_POWERSHELL_LIMIT_MS;/constexpr DWORD kPowerShellLimitMs = INFINITE;/' \
+    'Installation'
+mutant no-space-check install/package_unpack.cpp \
+    's/if (size \&\& !HasRoomToUnpack(folder, \*size)) {/if (false) {/' \
+    'Installation'
+mutant crc-ignored install/builtin_unpack.cpp \
+    's/return crc == entry.crc32 || Fail(failure, "crc", entry.name);/return true;/' \
+    'Installation'
+mutant names-unchecked archive/entry_path.cpp \
+    's/if (!IsSafeComponent(all.substr(start, end - start))) {/if (false) {/' \
+    'SafeEntryPath|Installation'
+mutant overlap-unchecked archive/zip_directory.cpp \
+    's/if (previousEnd > byOffset\[i\]->localHeaderOffset) {/if (false) {/' \
+    'ZipDirectory'
 mutant followed-link install/folders.cpp \
     's/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/if (false) {/;s/if (!SamePath(FinalPath(path), realPath)) {/if (false) {/' \
     'Link'
