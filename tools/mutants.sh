@@ -111,16 +111,16 @@ mutant powershell-unbounded install/process_launch.cpp \
     's/constexpr DWORD kPowerShellLimitMs = ZEL_POWERSHELL_LIMIT_MS;/constexpr DWORD kPowerShellLimitMs = INFINITE;/' \
     'Installation'
 mutant no-space-check install/package_unpack.cpp \
-    's/if (size \&\& !HasRoomToUnpack(folder, \*size)) {/if (false) {/' \
+    's/if (size \&\& !HasRoomToUnpack(folder, \*size)) {/if (size \&\& false) {/' \
     'Installation'
 mutant crc-ignored install/builtin_unpack.cpp \
     's/return crc == entry.crc32 || Fail(failure, "crc", entry.name);/return true;/' \
     'Installation'
 mutant names-unchecked archive/entry_path.cpp \
-    's/if (!IsSafeComponent(all.substr(start, end - start))) {/if (false) {/' \
+    's/if (!IsSafeComponent(all.substr(start, end - start))) {/if (!IsSafeComponent(L"x") \&\& false) {/' \
     'SafeEntryPath|Installation'
 mutant overlap-unchecked archive/zip_directory.cpp \
-    's/if (previousEnd > byOffset\[i\]->localHeaderOffset) {/if (false) {/' \
+    's/if (previousEnd > byOffset\[i\]->localHeaderOffset) {/if (previousEnd > byOffset[i]->localHeaderOffset \&\& false) {/' \
     'ZipDirectory'
 mutant followed-link install/folders.cpp \
     's/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/if (false) {/;s/if (!SamePath(FinalPath(path), realPath)) {/if (false) {/' \
