@@ -14,9 +14,11 @@
 #      (tools/bench_resume.sh), and the differential download of a 40 MiB
 #      release of 200 files with 10 changed, beside the full download
 #      (tools/bench_delta.sh);
-#   4. the manifest check's time to fail against slow, silent and oversized
+#   4. the built-in unpack of the demo's archive and of 100 MiB in 2,000
+#      files (tools/bench_unpack.sh);
+#   5. the manifest check's time to fail against slow, silent and oversized
 #      servers, with its peak memory (tools/bench_deadline.sh);
-#   5. the size of the product executable.
+#   6. the size of the product executable.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/tests"
@@ -63,6 +65,10 @@ echo "== Resume: 32 MiB at 1 MB/s, dropped every 5 MiB and not"
 echo
 echo "== Differential download: 40 MiB in 200 files, 10 changed, at 1 MB/s"
 "$root/tools/bench_delta.sh" 40 200 10 1000000 | grep -v '^Installing'
+
+echo
+echo "== Built-in unpack: the demo's archive and 100 MiB in 2,000 files"
+"$root/tools/bench_unpack.sh" | grep -v '^Installing'
 
 echo
 echo "== Manifest check against slow, silent and oversized servers (30 s deadline)"
