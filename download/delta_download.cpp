@@ -409,10 +409,11 @@ class DeltaRun {
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             error = GetLastError();
             // Something holds zel.zip: the verified part stays for the whole
-            // download's next attempt, which only moves it.
+            // download's next attempt, which only moves it, so its bytes must
+            // be on disk before the record says so.
             ResumeRecord verified = record;
             verified.kept = fresh.total;
-            if (!SaveResumeRecord(job_.partPath, verified)) {
+            if (!FlushPart(job_.partPath) || !SaveResumeRecord(job_.partPath, verified)) {
                 DiscardPart(job_.partPath);
             }
             return Fail("write-error", error);

@@ -52,6 +52,12 @@ uint64_t PartLength(const std::wstring& partPath) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+bool FlushPart(const std::wstring& partPath) {
+    UniqueFileHandle file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
 void DiscardPart(const std::wstring& partPath) {
     RemoveResumeRecord(partPath);
     DeleteFileW(partPath.c_str());

@@ -25,5 +25,8 @@ bool OpenPart(const std::wstring& partPath, uint64_t kept, PartFile& out, DWORD&
 // The part's length on disk, 0 when there is none.
 uint64_t PartLength(const std::wstring& partPath);
 
+// Forces a closed part's bytes to disk, before a record may claim them.
+bool FlushPart(const std::wstring& partPath);
+
 // Removes the record, then the part: a record never outlives its bytes.
 void DiscardPart(const std::wstring& partPath);

@@ -73,6 +73,9 @@ __attribute__((target("sha,sse4.1"))) void CompressWithInstructions(uint32_t sta
         const __m128i abefBefore = abef;
         const __m128i cdghBefore = cdgh;
         __m128i m[4];
+        // Unrolled, the group conditions and the m[] indices fold away: about
+        // half as fast again as the loop under -Os.
+#pragma GCC unroll 16
         for (int g = 0; g < 16; ++g) {
             __m128i& current = m[g % 4];
             if (g < 4) {
