@@ -17,7 +17,6 @@ sizes=("$@")
 . "$root/tools/bench/download_prelude.sh"
 
 rounds=${ZEL_BENCH_ROUNDS:-3}
-# The package is checked against its digest, as the updater checks it.
 run_in() { (cd "$1" && shift && "$build/wine_run.sh" "$build/bin/download_bench.exe" "$@"); }
 run() { run_in "$work" "$@"; }
 ram=$(mktemp -d -p /dev/shm 2>/dev/null || true)
@@ -39,6 +38,7 @@ for mib in "${sizes[@]}"; do
     digest=$(sha256sum "$body" | cut -d' ' -f1)
     run bare >/dev/null # warm-up: Wine's services, TLS libraries, file cache
     # Round by round, so that a busy moment of the machine falls on all alike.
+    # The package is checked against its digest, as the updater checks it.
     for _ in $(seq "$rounds"); do
         run bare
         run package "$digest"
@@ -64,5 +64,6 @@ for mib in "${sizes[@]}"; do
         printf "%-8s %-10s %10.1f %10.2f %10.2f %12s %12.1f\n", mib "MiB", "bare-alone", b/as/1e6, as, bs/as, "-", ap/1048576
         printf "%-8s %-10s %10.1f %10.2f %10s %12s %12s\n", mib "MiB", "curl", b/cs/1e6, cs, "-", "-", "-"
     }'
-    rm -f "$body" "$work/zel.zip" "${ram:-/nonexistent}/zel.zip"
+    rm -f "$body" "$work/zel.zip"
+    [ -z "$ram" ] || rm -f "$ram/zel.zip"
 done
