@@ -1,5 +1,6 @@
 #include "common/log.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "common/office_paths.h"
@@ -62,6 +63,35 @@ bool IsCurrentLog(HANDLE file) {
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// Set once the lock could not be had in time, until it is had again: a run
+// then waits for it only once, not at every line.
+std::atomic<bool> g_lockHeldElsewhere{false};
+
+// Takes the log's lock, waiting for it a short while. A line is worth little
+// beside the start of the office's application, so a program that keeps the
+// byte locked (a hung run, a backup or scanning tool) costs a run one wait
+// at most; its lines then go in unlocked. Returns whether the lock is held,
+// and says in `busy` whether someone else holds it.
+bool LockLog(HANDLE file, OVERLAPPED& lockRange, bool& busy) {
+    const ULONGLONG end = GetTickCount64() + (g_lockHeldElsewhere ? 0 : kLogLockWaitMs);
+    for (;;) {
+        lockRange = {};
+        lockRange.OffsetHigh = 0x7FFFFFFF;
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &lockRange)) {
+            g_lockHeldElsewhere = false;
+            busy = false;
+            return true;
+        }
+        busy = GetLastError() == ERROR_LOCK_VIOLATION;
+        if (!busy || GetTickCount64() >= end) {
+            g_lockHeldElsewhere = g_lockHeldElsewhere || busy;
+            return false;
+        }
+        Sleep(1);
+    }
+}
+
 // Opens the log for one line and takes its lock, on a byte far past any real
 // data so readers are never held up. Past the threshold the log is set aside,
 // replacing the older one, by the one run that holds the lock and finds the
@@ -75,11 +105,11 @@ UniqueFileHandle OpenLockedLog(OVERLAPPED& lockRange, bool& locked) {
         if (!file) {
             return file;
         }
-        lockRange = {};
-        lockRange.OffsetHigh = 0x7FFFFFFF;
-        locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange) != FALSE;
+        bool busy = false;
+        locked = LockLog(file.get(), lockRange, busy);
         LARGE_INTEGER size = {};
-        if (tries == 3 || !GetFileSizeEx(file.get(), &size) ||
+        // Without the lock that others hold, the rotation is left to them.
+        if (busy || tries == 3 || !GetFileSizeEx(file.get(), &size) ||
             static_cast<unsigned long long>(size.QuadPart) <= kLogRotateBytes) {
             return file;
         }

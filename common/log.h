@@ -4,9 +4,10 @@
 // figures as key=value pairs:
 //   2026-12-06 23:41:07.118 pid=412 tid=416 http path=/releases/zel.zip status=200
 // A field without a value is left out; a value with blanks or quotes is
-// quoted. Each line is one
-// write, so lines of two runs never interleave. A log that cannot be written
-// is skipped: logging never changes what the updater does.
+// quoted. Each line is one write, so lines of two runs never interleave. A
+// log that cannot be written is skipped, and one locked by another program
+// is waited for only briefly: logging never changes or stalls what the
+// updater does.
 #pragma once
 
 #include <windows.h>
@@ -37,3 +38,5 @@ std::string ErrorWithText(DWORD code);
 
 // Rotation threshold: past this size the log becomes zel_updater.log.1.
 inline constexpr unsigned long long kLogRotateBytes = 1024 * 1024;
+// How long a line waits for the log's lock that another program holds.
+inline constexpr DWORD kLogLockWaitMs = 1000;

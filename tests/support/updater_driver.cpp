@@ -39,6 +39,17 @@ HWND FindWindowOf(DWORD pid, const wchar_t* className, bool visibleOnly, DWORD t
 
 UpdaterRun::UpdaterRun(const std::wstring& programPath, const std::wstring& folder) {
     child_ = StartProcess(L"\"" + programPath + L"\"", folder);
+    startError_ = child_.process == nullptr ? GetLastError() : 0;
+}
+
+std::string UpdaterRun::State() const {
+    if (child_.process == nullptr) {
+        return "not started, error " + std::to_string(startError_);
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(child_.process, &code);
+    return "pid " + std::to_string(child_.pid) +
+           (Running() ? ", running" : ", ended with " + std::to_string(code));
 }
 
 HWND UpdaterRun::WaitForWindow(bool visible, DWORD timeoutMs) {

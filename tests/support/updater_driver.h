@@ -36,6 +36,8 @@ class UpdaterRun {
     bool Running() const {
         return child_.process != nullptr && WaitForSingleObject(child_.process, 0) == WAIT_TIMEOUT;
     }
+    // Whether it started, runs or ended, and how: for a failure's message.
+    std::string State() const;
 
     // The window's controls, read across processes.
     HWND window() const { return window_; }
@@ -54,6 +56,7 @@ class UpdaterRun {
 
   private:
     ChildProcess child_;
+    DWORD startError_ = 0;
     HWND window_ = nullptr;
     std::vector<std::wstring> statuses_;
     int highestProgress_ = 0;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "common/log.h"
+#include "common/unique_handle.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -66,6 +67,22 @@ TEST(Log, TwoProcessesAppendingAtOnceGiveOnlyWholeLines) {
     for (const auto& line : lines) {
         ASSERT_TRUE(std::regex_match(line, whole)) << line.substr(0, 120);
     }
+}
+
+// A program that keeps the log's lock byte (a hung run, a backup tool) costs
+// a run one short wait, not its start: the lines still go in.
+TEST(Log, ALockHeldElsewhereDoesNotStallTheRun) {
+    ScratchFolder scratch;
+    UniqueFileHandle log(CreateFileW((scratch / L"zel_updater.log").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OVERLAPPED lockRange = {};
+    lockRange.OffsetHigh = 0x7FFFFFFF;
+    ASSERT_TRUE(LockFileEx(log.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange));
+    ChildProcess writer =
+        StartProcess(L"\"" + BinFolder() + L"\\log_writer.exe\" 20 10", scratch.path());
+    EXPECT_EQ(WaitForExit(writer, 30000), 0u);
+    EXPECT_EQ(Lines(ReadBytes(scratch / L"zel_updater.log")).size(), 20u);
 }
 
 }  // namespace

@@ -222,7 +222,8 @@ class UpdaterEndToEnd : public testing::Test {
                 run.emplace(program, office.path());
             }
             ASSERT_NO_FATAL_FAILURE(Do(*run, office, step))
-                << "step " << (&step - &s.steps[0]) << "; the updater's log:\n"
+                << "step " << (&step - &s.steps[0]) << "; the updater: " << run->State()
+                << "; its log:\n"
                 << ReadBytes(office / L"zel_updater.log");
         }
         EXPECT_EQ(run->WaitForExit(), 0u);
