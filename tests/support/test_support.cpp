@@ -6,6 +6,7 @@
 #include <tlhelp32.h>
 
 #include <sstream>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "common/utf8.h"
@@ -144,6 +145,44 @@ ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& f
     return child;
 }
 
+namespace {
+
+ULONGLONG CreationTime(HANDLE process) {
+    FILETIME created, unused1, unused2, unused3;
+    return GetProcessTimes(process, &created, &unused1, &unused2, &unused3)
+               ? (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime
+               : 0;
+}
+
+// Ends the process and every process it started, children first. Under Wine
+// a child whose parent is killed while starting it never starts nor ends,
+// and holds the test's output open, so that CTest waits for it.
+void TerminateTree(HANDLE process, DWORD pid) {
+    const ULONGLONG parentCreated = CreationTime(process);
+    std::vector<PROCESSENTRY32W> all;
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        all.push_back(entry);
+    }
+    for (const PROCESSENTRY32W& e : all) {
+        UniqueKernelHandle child(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                        e.th32ProcessID));
+        // A process made before the parent had the parent's id from another.
+        if (e.th32ParentProcessID == pid && e.th32ProcessID != pid && child &&
+            CreationTime(child.get()) >= parentCreated) {
+            TerminateTree(child.get(), e.th32ProcessID);
+        }
+    }
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+}
+
+}  // namespace
+
 DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs) {
     if (child.process == nullptr) {
         return STILL_ACTIVE;
@@ -152,8 +191,7 @@ DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs) {
     if (WaitForSingleObject(child.process, timeoutMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(child.process, &code);
     } else {
-        TerminateProcess(child.process, 1);
-        WaitForSingleObject(child.process, 5000);
+        TerminateTree(child.process, child.pid);
     }
     CloseHandle(child.process);
     child.process = nullptr;

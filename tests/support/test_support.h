@@ -68,7 +68,8 @@ struct ChildProcess {
     DWORD pid = 0;
 };
 ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& folder = L"");
-// Exit code, or STILL_ACTIVE when it did not end in time (then it is killed).
+// Exit code, or STILL_ACTIVE when it did not end in time (then it is killed,
+// with every process it started).
 DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs);
 // Ends every program started from this test program's scratch folders;
 // other test programs running meanwhile keep theirs.
