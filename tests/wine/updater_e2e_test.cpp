@@ -379,9 +379,11 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
     const ServerResponse v2Delta{
         .body = ManifestJson("2.0.0.0", false, "",
                              Sha256Hex(ReadBytes(BinFolder() + L"\\archives\\delta-new.zip")))};
-    // About 3 s for the changed entries, so that the status lines can be seen
-    // on the way even when the machine is busy.
-    const ServerResponse deltaNew{.bodyFile = "bin/archives/delta-new.zip", .rate = 100000};
+    // Each range a moment late, as the whole archive is: the copied entries
+    // move the progress at once, and the download's first status would show
+    // for only a few milliseconds.
+    const ServerResponse deltaNew{
+        .bodyFile = "bin/archives/delta-new.zip", .delayMs = 700, .rate = 200000};
     const wchar_t* const impatient = L"zel_updater_impatient.exe";
     const wchar_t* const unreachable = L"zel_updater_unreachable.exe";
     const char* const timeout = "check result=failed reason=timeout";
