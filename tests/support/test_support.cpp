@@ -147,6 +147,23 @@ ChildProcess StartProcess(const std::wstring& commandLine, const std::wstring& f
 
 namespace {
 
+std::vector<PROCESSENTRY32W> Processes() {
+    std::vector<PROCESSENTRY32W> all;
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        all.push_back(entry);
+    }
+    return all;
+}
+
+HANDLE OpenForEnding(DWORD pid) {
+    return OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                       pid);
+}
+
 ULONGLONG CreationTime(HANDLE process) {
     FILETIME created, unused1, unused2, unused3;
     return GetProcessTimes(process, &created, &unused1, &unused2, &unused3)
@@ -159,18 +176,8 @@ ULONGLONG CreationTime(HANDLE process) {
 // and holds the test's output open, so that CTest waits for it.
 void TerminateTree(HANDLE process, DWORD pid) {
     const ULONGLONG parentCreated = CreationTime(process);
-    std::vector<PROCESSENTRY32W> all;
-    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        all.push_back(entry);
-    }
-    for (const PROCESSENTRY32W& e : all) {
-        UniqueKernelHandle child(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                        e.th32ProcessID));
+    for (const PROCESSENTRY32W& e : Processes()) {
+        UniqueKernelHandle child(OpenForEnding(e.th32ProcessID));
         // A process made before the parent had the parent's id from another.
         if (e.th32ParentProcessID == pid && e.th32ProcessID != pid && child &&
             CreationTime(child.get()) >= parentCreated) {
@@ -200,14 +207,8 @@ DWORD WaitForExit(ChildProcess& child, DWORD timeoutMs) {
 
 void KillStrayApps() {
     const std::vector<std::wstring> mine = {ScratchParent()};
-    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        UniqueKernelHandle app(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                        entry.th32ProcessID));
+    for (const PROCESSENTRY32W& entry : Processes()) {
+        UniqueKernelHandle app(OpenForEnding(entry.th32ProcessID));
         wchar_t image[MAX_PATH * 4] = {};
         DWORD length = MAX_PATH * 4;
         if (app && QueryFullProcessImageNameW(app.get(), 0, image, &length) &&
