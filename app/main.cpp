@@ -42,14 +42,22 @@ std::wstring CurrentFolder() {
     return folder;
 }
 
-// Nothing when this build checks no signatures.
+// Nothing when this build checks no signatures. During a key hand-over a
+// release signed by either built-in key is good.
 std::optional<SignatureVerdict> CheckBuiltInSignature(const UpdateManifest& manifest) {
     if (!kReleaseKeyBuiltIn) {
         return std::nullopt;
     }
-    RawPublicKey key;
-    std::copy(std::begin(kReleaseKey), std::end(kReleaseKey), key.begin());
-    return CheckReleaseSignature(manifest, key);
+    SignatureVerdict verdict = SignatureVerdict::kBad;
+    for (size_t i = 0; i < kReleaseKeyCount; ++i) {
+        RawPublicKey key;
+        std::copy(std::begin(kReleaseKeys[i]), std::end(kReleaseKeys[i]), key.begin());
+        verdict = CheckReleaseSignature(manifest, key);
+        if (verdict != SignatureVerdict::kBad) {
+            return verdict;
+        }
+    }
+    return verdict;
 }
 
 void LogManifest(const UpdateCheck& check, const bool newer,

@@ -53,12 +53,14 @@ function(zel_release_key_to_hex key out_var)
     set(${out_var} "${hex}" PARENT_SCOPE)
 endfunction()
 
-# zel_add_server_identity(name host port pins [DEADLINE_MS ms] [RELEASE_KEY key])
+# zel_add_server_identity(name host port pins [DEADLINE_MS ms] [RELEASE_KEY keys])
 # Up to four pins, separated by ";" or ",": a key matching any of them
 # passes, so a spare key can be built in before it is needed. DEADLINE_MS
 # shortens the manifest check's 30 s deadline, for test builds that must see
-# it pass without waiting half a minute. Without RELEASE_KEY, releases are
-# not signature-checked.
+# it pass without waiting half a minute. RELEASE_KEY takes one or two keys,
+# separated by ";" or ",": the current one and, during a hand-over, the next;
+# a release either signed is accepted. Without RELEASE_KEY, releases are not
+# signature-checked.
 function(zel_add_server_identity name host port pins)
     cmake_parse_arguments(ARG "" "DEADLINE_MS;RELEASE_KEY" "" ${ARGN})
     set(ZEL_IDENTITY_DEADLINE_MS 30000)
@@ -80,12 +82,21 @@ function(zel_add_server_identity name host port pins)
         string(APPEND ZEL_IDENTITY_PIN_BYTES "{${bytes}}, ")
     endforeach()
     set(ZEL_IDENTITY_PIN_COUNT ${count})
-    set(ZEL_IDENTITY_SIGNED false)
-    set(ZEL_IDENTITY_RELEASE_KEY_BYTES "0")
+    set(ZEL_IDENTITY_RELEASE_KEY_BYTES "{0}")
+    set(ZEL_IDENTITY_RELEASE_KEY_COUNT 0)
     if(ARG_RELEASE_KEY)
-        zel_release_key_to_hex("${ARG_RELEASE_KEY}" key_hex)
-        set(ZEL_IDENTITY_SIGNED true)
-        string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," ZEL_IDENTITY_RELEASE_KEY_BYTES "${key_hex}")
+        string(REPLACE "," ";" keys "${ARG_RELEASE_KEY}")
+        list(LENGTH keys key_count)
+        if(key_count GREATER 2)
+            message(FATAL_ERROR "ZEL_RELEASE_KEY takes one or two keys, got ${key_count}.")
+        endif()
+        set(ZEL_IDENTITY_RELEASE_KEY_BYTES "")
+        foreach(key IN LISTS keys)
+            zel_release_key_to_hex("${key}" key_hex)
+            string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${key_hex}")
+            string(APPEND ZEL_IDENTITY_RELEASE_KEY_BYTES "{${bytes}}, ")
+        endforeach()
+        set(ZEL_IDENTITY_RELEASE_KEY_COUNT ${key_count})
     endif()
     set(ZEL_IDENTITY_NAME "${name}")
     set(ZEL_IDENTITY_HOST "${host}")

@@ -14,11 +14,14 @@ extern const INTERNET_PORT kUpdateServerPort;
 extern const BYTE ServerKeyPins[][32];
 extern const size_t kServerKeyPinCount;
 
-// The vendor's release key (ECDSA P-256, X then Y). When one is built in,
-// only releases it signed are acted on, and a server key that matches no pin
-// may pass where the system trusts its chain (an office's HTTPS inspection).
+// The vendor's release keys (ECDSA P-256, X then Y): none, one, or two during
+// a key hand-over (the current and the next). When one is built in, only
+// releases one of them signed are acted on, and a server key that matches no
+// pin may pass where the system trusts its chain (an office's HTTPS
+// inspection).
+extern const BYTE kReleaseKeys[][64];
+extern const size_t kReleaseKeyCount;
 extern const bool kReleaseKeyBuiltIn;
-extern const BYTE kReleaseKey[64];
 
 // From the start of the manifest request to its last byte. 30 s in every
 // product build.
