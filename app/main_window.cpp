@@ -100,6 +100,8 @@ void OnClose(HWND window) {
 }
 
 void SetStatus(const wchar_t* text) {
+    // Support reads what the user was told; a status may show only briefly.
+    LogEvent("status", {{"text", text}});
     g_state.progress.Flush();
     if (g_state.controls.status != nullptr) {
         SetWindowTextW(g_state.controls.status, text);

@@ -37,7 +37,8 @@ HWND FindWindowOf(DWORD pid, const wchar_t* className, bool visibleOnly, DWORD t
 
 }  // namespace
 
-UpdaterRun::UpdaterRun(const std::wstring& programPath, const std::wstring& folder) {
+UpdaterRun::UpdaterRun(const std::wstring& programPath, const std::wstring& folder)
+    : folder_(folder) {
     child_ = StartProcess(L"\"" + programPath + L"\"", folder);
     startError_ = child_.process == nullptr ? GetLastError() : 0;
 }
@@ -96,6 +97,8 @@ void UpdaterRun::Click(int id, WORD notification) const {
 
 bool UpdaterRun::WaitForStatus(const std::wstring& wanted, DWORD timeoutMs) {
     bool seen = false;
+    const std::string logged = "status text=\"" + Wide2Narrow(wanted) + "\"";
+    const std::wstring log = (folder_.empty() ? L"." : folder_) + L"\\zel_updater.log";
     // A window that has gone shows nothing worth recording; stop there.
     WaitUntil(
         [&] {
@@ -107,11 +110,11 @@ bool UpdaterRun::WaitForStatus(const std::wstring& wanted, DWORD timeoutMs) {
                 statuses_.push_back(status);
             }
             highestProgress_ = std::max(highestProgress_, ProgressPosition());
-            seen = status == wanted;
+            seen = status == wanted || ReadBytes(log).find(logged) != std::string::npos;
             return seen;
         },
         timeoutMs);
-    return seen;
+    return seen || ReadBytes(log).find(logged) != std::string::npos;
 }
 
 }  // namespace testing_support

@@ -48,7 +48,8 @@ class UpdaterRun {
     void Click(int id, WORD notification = BN_CLICKED) const;
     void RequestClose() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
 
-    // Polls the status line until `wanted` shows, collecting every distinct
+    // Polls the status line until `wanted` shows or the log says it was
+    // shown (a status may last only a moment), collecting every distinct
     // text seen on the way (including progress lines).
     bool WaitForStatus(const std::wstring& wanted, DWORD timeoutMs = 30000);
     const std::vector<std::wstring>& StatusesSeen() const { return statuses_; }
@@ -56,6 +57,7 @@ class UpdaterRun {
 
   private:
     ChildProcess child_;
+    std::wstring folder_;
     DWORD startError_ = 0;
     HWND window_ = nullptr;
     std::vector<std::wstring> statuses_;
