@@ -13,7 +13,15 @@ if [ "${1:-}" = "--inside-display" ]; then
     # keep its output open; started here, they hold no pipe of ctest's and
     # stay up until the suite ends.
     wineserver -k 2>/dev/null || true
-    trap 'wineserver -k 2>/dev/null || true' EXIT
+    # Test programs that change the prefix's settings have prefixes of their
+    # own (wineprefix-*); their servers end with the suite too.
+    stop_wine() {
+        for prefix in "$build"/wineprefix-*/; do
+            [ -d "$prefix" ] && WINEPREFIX="${prefix%/}" wineserver -k 2>/dev/null || true
+        done
+        wineserver -k 2>/dev/null || true
+    }
+    trap stop_wine EXIT
     mkdir -p "$WINEPREFIX"
     wineserver -p
     "$build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true

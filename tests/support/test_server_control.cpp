@@ -13,8 +13,12 @@ namespace testing_support {
 
 namespace {
 
+// A test program with a server of its own is told its state folder's name.
 std::wstring StateFolder() {
-    return BinFolder() + L"\\..\\server-state";
+    wchar_t own[MAX_PATH] = {};
+    const bool named =
+        GetEnvironmentVariableW(L"ZEL_TEST_SERVER_STATE", own, MAX_PATH) > 0 && own[0] != L'\0';
+    return BinFolder() + L"\\..\\" + (named ? own : L"server-state");
 }
 
 std::string ToJson(const ServerResponse& r) {

@@ -10,6 +10,7 @@
 
 #include "common/texts.h"
 #include "update/office_proxy.h"
+#include "update/server_identity.h"
 #include "support/test_server_control.h"
 #include "support/test_support.h"
 #include "support/updater_driver.h"
@@ -74,7 +75,7 @@ TEST(OfficeProxy, IsUsedAndLeftForTheDirectWayOnlyWhenItCannotBePassed) {
         SetServerScenario({{.body = "{}"}});
         const size_t proxyLogSize = ProxyLog().size();
         const ULONGLONG began = GetTickCount64();
-        UpdaterRun run(BinFolder() + L"\\zel_updater_localhost.exe", scratch.path());
+        UpdaterRun run(BinFolder() + L"\\zel_updater_proxied.exe", scratch.path());
         // The office holds no application, which the updater says once it is done.
         const BoxSeen seen = run.WaitForBox();
         EXPECT_EQ(seen.text, box ? texts::kServerError : texts::kAppStartError);
@@ -87,7 +88,7 @@ TEST(OfficeProxy, IsUsedAndLeftForTheDirectWayOnlyWhenItCannotBePassed) {
         EXPECT_EQ(log.find("manifest ") != std::string::npos, !box) << log;
         EXPECT_EQ(ReceivedRequests().size(), box ? 0u : 1u);
         const std::string connect = std::to_string(ProxyPort(role)) +
-                                    " CONNECT localhost:" + std::to_string(ZEL_TEST_SERVER_PORT);
+                                    " CONNECT localhost:" + std::to_string(kUpdateServerPort);
         EXPECT_EQ(ProxyLog().find(connect, proxyLogSize) != std::string::npos, tunnel);
     }
 }
