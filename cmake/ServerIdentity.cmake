@@ -98,6 +98,12 @@ function(zel_add_server_identity name host port pins)
         endforeach()
         set(ZEL_IDENTITY_RELEASE_KEY_COUNT ${key_count})
     endif()
+    # Only where the test suite asks for it (ZEL_TEST_PORT_SHIFT_ALLOWED): a
+    # product build's port is a constant.
+    set(ZEL_IDENTITY_TEST_SHIFT 0)
+    if(ZEL_TEST_PORT_SHIFT_ALLOWED)
+        set(ZEL_IDENTITY_TEST_SHIFT 1)
+    endif()
     set(ZEL_IDENTITY_NAME "${name}")
     set(ZEL_IDENTITY_HOST "${host}")
     set(ZEL_IDENTITY_PORT "${port}")

@@ -61,6 +61,13 @@ void SetServerScenario(const std::vector<ServerResponse>& responses) {
                             (folder + L"\\scenario.json").c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
+void UseServerGroup(int group) {
+    const std::wstring state = L"server-state-e2e" + std::to_wstring(group);
+    const std::wstring shift = std::to_wstring(30 * group);
+    SetEnvironmentVariableW(L"ZEL_TEST_SERVER_STATE", group > 0 ? state.c_str() : nullptr);
+    SetEnvironmentVariableW(L"ZEL_TEST_PORT_SHIFT", group > 0 ? shift.c_str() : nullptr);
+}
+
 std::vector<ReceivedRequest> ReceivedRequests() {
     std::vector<ReceivedRequest> requests;
     std::istringstream log(ReadBytes(StateFolder() + L"\\requests.log"));

@@ -29,6 +29,11 @@ struct ServerResponse {
 // of received requests.
 void SetServerScenario(const std::vector<ServerResponse>& responses);
 
+// From now on this test program, and the updaters it starts, use the server
+// of end-to-end group `group` (1-4; 0: the main one), so that groups run side
+// by side.
+void UseServerGroup(int group);
+
 struct ReceivedRequest {
     std::string requestLine;
     std::vector<std::string> headers;

@@ -30,9 +30,13 @@ class ScratchFolder {
     std::wstring previous_;
 };
 
+// How long a test waits for something that is bound to happen: a bound, not
+// a duration (a wait ends as soon as it happens), generous for a busy machine.
+inline constexpr DWORD kEventWaitMs = 60000;
+
 // Asks `done` every 10 ms until it holds or the time is up; its last answer.
 template <typename Done>
-bool WaitUntil(Done done, DWORD timeoutMs = 10000) {
+bool WaitUntil(Done done, DWORD timeoutMs = kEventWaitMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!done() && GetTickCount64() < deadline) {
         Sleep(10);
@@ -61,7 +65,7 @@ struct AppRecord {
 std::wstring UseAppRecord(const std::wstring& folder);
 std::vector<AppRecord> ReadAppRecords(const std::wstring& recordFile);
 std::vector<AppRecord> WaitForAppRecords(const std::wstring& recordFile, size_t count,
-                                         DWORD timeoutMs = 10000);
+                                         DWORD timeoutMs = kEventWaitMs);
 
 struct ChildProcess {
     HANDLE process = nullptr;

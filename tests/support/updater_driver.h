@@ -24,13 +24,13 @@ class UpdaterRun {
     ~UpdaterRun() { testing_support::WaitForExit(child_, 0); }
 
     // The main window once it exists (and is shown, when asked), or nullptr.
-    HWND WaitForWindow(bool visible = true, DWORD timeoutMs = 15000);
+    HWND WaitForWindow(bool visible = true, DWORD timeoutMs = kEventWaitMs);
     // A message box of the updater, found by its dialog class.
-    BoxSeen WaitForBox(DWORD timeoutMs = 15000);
+    BoxSeen WaitForBox(DWORD timeoutMs = kEventWaitMs);
     // Presses OK.
     static void Dismiss(const BoxSeen& box) { PostMessageW(box.window, WM_COMMAND, IDOK, 0); }
     // Exit code, or STILL_ACTIVE when it did not end in time.
-    DWORD WaitForExit(DWORD timeoutMs = 30000) {
+    DWORD WaitForExit(DWORD timeoutMs = kEventWaitMs) {
         return testing_support::WaitForExit(child_, timeoutMs);
     }
     bool Running() const {
@@ -51,7 +51,7 @@ class UpdaterRun {
     // Polls the status line until `wanted` shows or the log says it was
     // shown (a status may last only a moment), collecting every distinct
     // text seen on the way (including progress lines).
-    bool WaitForStatus(const std::wstring& wanted, DWORD timeoutMs = 30000);
+    bool WaitForStatus(const std::wstring& wanted, DWORD timeoutMs = kEventWaitMs);
     const std::vector<std::wstring>& StatusesSeen() const { return statuses_; }
     int HighestProgressSeen() const { return highestProgress_; }
 

@@ -33,7 +33,7 @@ class Installation : public testing::Test {
     DWORD Run(const std::wstring& step, const std::wstring& driver = BinFolder()) {
         ChildProcess run =
             StartProcess(L"\"" + driver + L"\\install_driver.exe\" " + step, scratch().path());
-        return WaitForExit(run, 30000);
+        return WaitForExit(run, kEventWaitMs);
     }
     // Starts the copy of the application at `relative`, put there first from
     // `variant` when one is named, in its own folder; waits for its start.

@@ -162,13 +162,17 @@ std::vector<AppRecord> Starts(const std::wstring& record, size_t count) {
             std::erase_if(starts, [](const AppRecord& r) { return r.event != L"start"; });
             return starts.size() >= count && count > 0;
         },
-        count == 0 ? 300 : 10000);
+        count == 0 ? 300 : kEventWaitMs);
     return starts;
 }
 
 class UpdaterEndToEnd : public testing::Test {
   protected:
     void TearDown() override { KillStrayApps(); }
+
+    // Every third of the office's scenarios, from the `group`th on, against
+    // the group's own server: the three groups run side by side.
+    void PlayOfficeScenarios(size_t group);
 
     void Play(const Scenario& s) {
         SCOPED_TRACE(s.name);
@@ -280,7 +284,7 @@ class UpdaterEndToEnd : public testing::Test {
         switch (step.op) {
             case Op::kHiddenToTheEnd: {
                 bool everVisible = false;
-                for (const ULONGLONG end = GetTickCount64() + 30000;
+                for (const ULONGLONG end = GetTickCount64() + kEventWaitMs;
                      run.Running() && GetTickCount64() < end;) {
                     everVisible |= run.WaitForWindow(true, 0) != nullptr;
                     Sleep(5);
@@ -329,7 +333,7 @@ class UpdaterEndToEnd : public testing::Test {
                 break;
             }
             case Op::kBox: {
-                const BoxSeen box = run.WaitForBox(30000);
+                const BoxSeen box = run.WaitForBox();
                 EXPECT_EQ(box.text, step.text);
                 EXPECT_EQ(box.caption, box.text == texts::kServerError ? texts::kServerErrorCaption
                                        : box.text == texts::kMandatoryNotice
@@ -364,7 +368,8 @@ class UpdaterEndToEnd : public testing::Test {
     }
 };
 
-TEST_F(UpdaterEndToEnd, OfficeScenarios) {
+void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
+    UseServerGroup(static_cast<int>(group));
     using enum Op;
     const wchar_t* const downloading = texts::kStatusDownloading;
     const wchar_t* const failed = texts::kStatusDownloadFailed;
@@ -489,14 +494,27 @@ TEST_F(UpdaterEndToEnd, OfficeScenarios) {
          .zelMoved = true, .held = L"ZEL.bak", .heldMs = 3000},
     };
     // clang-format on
-    for (const Scenario& s : scenarios) {
-        Play(s);
+    for (size_t i = group - 1; i < std::size(scenarios); i += 3) {
+        Play(scenarios[i]);
     }
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosFirstGroup) {
+    PlayOfficeScenarios(1);
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosSecondGroup) {
+    PlayOfficeScenarios(2);
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosThirdGroup) {
+    PlayOfficeScenarios(3);
 }
 
 // The trust the updater keeps over the years: a spare server key, signed
 // releases (also through an office's HTTPS inspection) and its own update.
 TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
+    UseServerGroup(4);
     using enum Op;
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
     const wchar_t* const signedBuild = L"zel_updater_signed.exe";
