@@ -290,7 +290,13 @@ def main():
     origin = log_totals(os.path.join(state, "origin.log"))
     edge = log_totals(os.path.join(state, "edge.log"))
     mirror = log_totals(os.path.join(state, "mirror.log"))
-    archive_at_origin = sum(b"/releases/" in l for l in open(os.path.join(state, "origin.log"), "rb"))
+    origin_lines = open(os.path.join(state, "origin.log"), "rb").readlines()
+    archive_at_origin = sum(b"/releases/" in line for line in origin_lines)
+    # nginx's own time for a check, beside the client's, which counts the
+    # handshake and this one process's wait for the processor.
+    served = [float(line.split()[-1]) for line in origin_lines if b"/check/" in line]
+    print(f"checks as nginx timed them: p50 {percentile(served, 0.5):.1f} ms, "
+          f"p99 {percentile(served, 0.99):.1f} ms")
     per_start = origin[1] / (n * len(STAGES))
     print(f"origin: {origin[0]:,} requests, {origin[1]:,} bytes sent: {origin[1] / n:,.0f} per "
           f"office over its {len(STAGES)} starts and its reports, {per_start:,.0f} per office "
