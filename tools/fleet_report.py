@@ -243,17 +243,20 @@ def pictures(fleet):
 
 def write_html(fleet, images, out, sources):
     e = html.escape
-    counts = "".join(f"<tr><td>{e(k)}</td><td>{v:,}</td></tr>" for k, v in sorted(fleet.counts.items()))
+    counts = "".join(f"<tr><td>{e(k)}</td><td>{v:,}</td></tr>"
+                     for k, v in sorted(fleet.counts.items()))
     ways = fleet.ways
     share = lambda a, b: f"{100 * a / (a + b):.1f} %" if a + b else "-"
+    utc = lambda t: datetime.datetime.fromtimestamp(t, datetime.timezone.utc)
     rows = "".join(
-        f"<tr><td>{e(o)}</td><td>{datetime.datetime.fromtimestamp(t, datetime.timezone.utc):%Y-%m-%d %H:%M:%S}"
-        f"</td>" + "".join(f"<td>{e(f.get(k, ''))}</td>" for k in
-                            ("from", "to", "result", "stage", "cause", "way", "source")) + "</tr>"
+        f"<tr><td>{e(o)}</td><td>{utc(t):%Y-%m-%d %H:%M:%S}</td>"
+        + "".join(f"<td>{e(f.get(k, ''))}</td>" for k in
+                  ("from", "to", "result", "stage", "cause", "way", "source")) + "</tr>"
         for t, _, o, f in fleet.last_failed[:FAILED_ROWS])
     more = (f"<p>and {len(fleet.last_failed) - FAILED_ROWS:,} more.</p>"
             if len(fleet.last_failed) > FAILED_ROWS else "")
-    figures = "".join(f'<h2>{e(title)}</h2><img alt="{e(title)}" src="{uri}">' for title, uri in images)
+    figures = "".join(f'<h2>{e(title)}</h2><img alt="{e(title)}" src="{uri}">'
+                      for title, uri in images)
     page = f"""<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>ZEL fleet</title>
 <style>body{{font-family:sans-serif;margin:2em}}table{{border-collapse:collapse}}

@@ -34,8 +34,8 @@ try:
         "STATE": state})
     nginx = fleet_nginx.Nginx(conf, state, [port, port + 1])
     # Checked as an office's system checks a CDN: the chain up to a trusted root.
-    connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=ssl.create_default_context(
-        cafile=os.path.join(work, "root.crt")))
+    trusted = ssl.create_default_context(cafile=os.path.join(work, "root.crt"))
+    connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=trusted)
 
     def get(path, headers):
         connection.request("GET", path, headers=dict(headers, **{"ZEL-Office": "a" * 32}))
