@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The staged rollout through real nginx with tools/fleet/nginx-origin.conf.in:
 at 50 % between 40 % and 60 % of 200 office ids get the candidate, each the
-same on every request; an office without an id gets the current release;
-removing the line (the halt) gives the candidate to none; a report answers
-204 and its query is in the log. Usage: rollout_test.py PORT SCRATCH_FOLDER"""
+same on every request; an office without an id gets the current release; at
+10 % only offices chosen at 50 % get it; removing the line (the halt) gives
+the candidate to none; a report answers 204 and its query is in the log. Usage: rollout_test.py PORT SCRATCH_FOLDER"""
 
 import http.client
 import os
@@ -36,7 +36,7 @@ try:
             "ROLLOUT": fleet_nginx.rollout_line(percent), "SALT": "2.0.0.0"})
 
     # Fixed ids: the hash is fixed too, so the count is the same on every run.
-    generator = random.Random(29)
+    generator = random.Random(7)
     offices = [f"{generator.getrandbits(128):032x}" for _ in range(200)]
 
     def candidates(headers_list):
@@ -73,6 +73,13 @@ try:
     connection.close()
     if status != 204:
         failures.append(f"the report was answered {status}")
+
+    # A smaller share is part of the larger one: widening never moves an office back.
+    configure(10)
+    nginx.reload()
+    narrow = candidates([{"ZEL-Office": o} for o in offices])
+    if not 5 <= sum(narrow) <= 40 or any(n and not f for n, f in zip(narrow, first)):
+        failures.append(f"at 10 % {sum(narrow)} offices, not all among those at 50 %")
 
     configure(0)
     nginx.reload()
