@@ -79,12 +79,14 @@ class Fleet:
 
     def read(self, path):
         lines = 0
-        with open_log(path) as f:
-            for line in f:
-                lines += 1
-                self.take(line)
-        self.lines_per_file[path] = lines
-        self.counts["lines"] += lines
+        try:
+            with open_log(path) as f:
+                for line in f:
+                    lines += 1
+                    self.take(line)
+        finally:  # a gzip file cut short still counts the lines it gave
+            self.lines_per_file[path] = lines
+            self.counts["lines"] += lines
 
     def take(self, line):
         match = LINE.match(line)
@@ -138,7 +140,8 @@ class Fleet:
         self.ways = collections.Counter()
         for _, _, _, fields in self.reports:
             if fields["result"] == "installed":
-                source = fields.get("source", "origin")
+                source = fields.get("source")
+                source = source if source in ("mirror", "origin") else "unknown"
                 size = int(fields["bytes"]) if fields.get("bytes", "").isdigit() else 0
                 self.ways[f"from_{source}"] += 1
                 self.ways[f"bytes_from_{source}"] += size
@@ -241,10 +244,12 @@ def pictures(fleet):
     return images
 
 
-def write_html(fleet, images, out, sources):
+def write_html(fleet, images, out):
     e = html.escape
     counts = "".join(f"<tr><td>{e(k)}</td><td>{v:,}</td></tr>"
                      for k, v in sorted(fleet.counts.items()))
+    sources = ", ".join(f"{os.path.basename(path)} ({lines:,} lines)"
+                        for path, lines in fleet.lines_per_file.items())
     ways = fleet.ways
     share = lambda a, b: f"{100 * a / (a + b):.1f} %" if a + b else "-"
     utc = lambda t: datetime.datetime.fromtimestamp(t, datetime.timezone.utc)
@@ -262,7 +267,7 @@ def write_html(fleet, images, out, sources):
 <style>body{{font-family:sans-serif;margin:2em}}table{{border-collapse:collapse}}
 td,th{{border:1px solid #ccc;padding:2px 8px;font-size:90%}}</style></head><body>
 <h1>ZEL fleet</h1>
-<p>From {e(', '.join(sources))}.</p>
+<p>From {e(sources)}.</p>
 <p>Installed from the mirror: {share(ways['from_mirror'], ways['from_origin'])} of the installations
 ({ways['bytes_from_mirror']:,} bytes, {ways['bytes_from_origin']:,} from the origin);
 by differential download: {share(ways['delta'], ways['whole'])}.</p>
@@ -287,11 +292,11 @@ def main():
     for path in args.logs:
         try:
             fleet.read(path)
-        except (OSError, EOFError) as error:  # a cut gzip file still gives its lines
+        except (OSError, EOFError) as error:
             print(f"{path}: {error}", file=sys.stderr)
             fleet.counts["unreadable_files"] += 1
     fleet.summary()
-    write_html(fleet, pictures(fleet), args.out, [os.path.basename(p) for p in args.logs])
+    write_html(fleet, pictures(fleet), args.out)
     for key in ("lines", "understood", "junk", "checks", "checks_without_office", "reports",
                 "reports_malformed", "other", *RESULTS, "from_mirror", "from_origin", "delta",
                 "whole", "offices", "last_failed", "unreadable_files"):
