@@ -131,8 +131,11 @@ ProxyAuthOutcome AnswerProxy(HINTERNET request, const std::wstring& proxy, bool&
                 return ProxyAuthOutcome::Cut;
             }
             sent = *resent;
+            // Only an answer past the proxy shows it took the login: a send
+            // that failed says nothing of it (Wine reads the refusal of the
+            // second CONNECT as a broken response and keeps no challenge).
             DWORD offeredAgain = 0;
-            passed = !ProxyAsks(request, sent, offeredAgain);
+            passed = sent && !ProxyAsks(request, sent, offeredAgain);
             result = passed ? "ok" : "refused";
         }
         LogEvent("proxy_auth", {{"scheme", ProxyAuthSchemeName(scheme)}, {"result", result}});

@@ -29,7 +29,7 @@ std::vector<std::wstring> ProxyCredentialTargets(const std::wstring& proxy);
 
 enum class ProxyAuthOutcome {
     NotAsked,  // the proxy did not ask: the answer is the request's own
-    Passed,    // a scheme was accepted; `sent` tells how the request itself went
+    Passed,    // a scheme was accepted and the answer is past the proxy
     Refused,   // every scheme the proxy offers was refused or had no credentials
     Cut,       // the request's deadline ended the rounds
 };

@@ -46,13 +46,13 @@ std::string UserSettings(DWORD flags, const std::string& proxy, const std::strin
 // office's IT would store them; removed again at the end of the case.
 struct StoredProxyLogin {
     std::wstring target;
-    StoredProxyLogin(const wchar_t* target, const wchar_t* password) : target(target) {
-        if (this->target.empty()) {
+    StoredProxyLogin(const wchar_t* name, const wchar_t* password) : target(name) {
+        if (target.empty()) {
             return;
         }
         CREDENTIALW credential = {};
         credential.Type = CRED_TYPE_GENERIC;
-        credential.TargetName = this->target.data();
+        credential.TargetName = target.data();
         credential.UserName = const_cast<wchar_t*>(L"office");
         credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<wchar_t*>(password));
         credential.CredentialBlobSize = static_cast<DWORD>(wcslen(password) * sizeof(wchar_t));
