@@ -9,7 +9,7 @@ packages=(
     libz-mingw-w64-dev googletest
     wine wine64 xvfb fonts-dejavu-core
     openssl python3 nginx-light curl
-    python3-matplotlib
+    python3-matplotlib squid winbind
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include "common/hex.h"
 #include "common/log.h"
 #include "update/office_proxy.h"
+#include "update/proxy_auth.h"
 #include "update/server_identity.h"
 #include "update/system_trust.h"
 
@@ -144,6 +145,10 @@ bool IsProxyFailure(const PinnedRequest& attempt) {
     if (attempt.TimedOut()) {
         return false;
     }
+    // An office whose proxy wants a login has no other way out.
+    if (Is(attempt.failure, "proxy-auth")) {
+        return false;
+    }
     if (Is(attempt.failure, "proxy")) {
         return true;
     }
@@ -207,7 +212,22 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         }
     }
     DWORD error = ERROR_SUCCESS;
-    if (!Send(request, options.extraHeaders, deadline, record, error)) {
+    bool sent = Send(request, options.extraHeaders, deadline, record, error);
+    // A proxy that asks who we are is answered within this attempt, under its deadline.
+    const auto resend = [&]() -> std::optional<bool> {
+        const bool resent = Send(request, options.extraHeaders, deadline, record, error);
+        if (out.TimedOut() || error == ERROR_WINHTTP_OPERATION_CANCELLED) {
+            return std::nullopt;
+        }
+        return resent;
+    };
+    const bool cutBefore = out.TimedOut() || error == ERROR_WINHTTP_OPERATION_CANCELLED;
+    const ProxyAuthOutcome auth =
+        cutBefore ? ProxyAuthOutcome::NotAsked : AnswerProxy(request, proxy, sent, resend);
+    if (auth == ProxyAuthOutcome::Refused) {
+        return Fail(out, "proxy-auth", error);
+    }
+    if (!sent) {
         const bool cut = out.TimedOut() || error == ERROR_WINHTTP_OPERATION_CANCELLED;
         return Fail(out, cut ? "timeout" : "connect", error);
     }

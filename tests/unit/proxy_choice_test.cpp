@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
+#include "update/proxy_auth.h"
 #include "update/proxy_choice.h"
 
 namespace {
@@ -22,6 +24,39 @@ TEST(ManualProxyFor, TakesTheHttpsEntryUnlessTheHostIsBypassed) {
     for (const auto& [host, list, bypass, chosen] : cases) {
         EXPECT_EQ(ManualProxyFor(host, list, bypass), chosen)
             << testing::PrintToString(list) << " " << testing::PrintToString(bypass);
+    }
+}
+
+// The proxy's offer (WINHTTP_AUTH_SCHEME_* bits), the schemes tried in order.
+TEST(ProxyAuthOrder, OwnAccountFirstThenStoredLoginNeverDigest) {
+    const std::tuple<DWORD, const char*> cases[] = {
+        {WINHTTP_AUTH_SCHEME_BASIC | WINHTTP_AUTH_SCHEME_NTLM | WINHTTP_AUTH_SCHEME_NEGOTIATE,
+         "negotiate ntlm basic "},
+        {WINHTTP_AUTH_SCHEME_BASIC | WINHTTP_AUTH_SCHEME_NTLM, "ntlm basic "},
+        {WINHTTP_AUTH_SCHEME_BASIC | WINHTTP_AUTH_SCHEME_DIGEST, "basic "},
+        {WINHTTP_AUTH_SCHEME_DIGEST | WINHTTP_AUTH_SCHEME_PASSPORT, ""},
+        {0, ""},
+    };
+    for (const auto& [offered, tried] : cases) {
+        std::string names;
+        for (const ProxyAuthScheme scheme : ProxyAuthOrder(offered)) {
+            names = names + ProxyAuthSchemeName(scheme) + " ";
+        }
+        EXPECT_EQ(names, tried) << offered;
+    }
+}
+
+// The proxy as the settings give it, the Credential Manager targets looked up.
+TEST(ProxyCredentialTargets, ProxyHostThenOwnTarget) {
+    const std::tuple<const wchar_t*, std::vector<std::wstring>> cases[] = {
+        {L"proxy.office.example:8080", {L"proxy.office.example", L"ZEL-Proxy"}},
+        {L"http://10.0.0.1:3128/", {L"10.0.0.1", L"ZEL-Proxy"}},
+        {L"[fd00::1]:3128", {L"fd00::1", L"ZEL-Proxy"}},
+        {L"proxy", {L"proxy", L"ZEL-Proxy"}},
+        {L"", {L"ZEL-Proxy"}},
+    };
+    for (const auto& [proxy, targets] : cases) {
+        EXPECT_EQ(ProxyCredentialTargets(proxy), targets) << testing::PrintToString(proxy);
     }
 }
 
