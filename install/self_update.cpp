@@ -2,14 +2,19 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
 
+#include "common/hex.h"
 #include "common/log.h"
 #include "common/unique_handle.h"
 #include "common/utf8.h"
+#include "download/sha256.h"
+#include "install/updater_identity.h"
+#include "update/server_identity.h"
 
 namespace {
 
@@ -59,27 +64,69 @@ std::string VersionText(std::optional<uint64_t> version) {
     return text;
 }
 
+// The attribute list that names the only handles a child may inherit.
+class InheritedHandles {
+  public:
+    explicit InheritedHandles(HANDLE handle) : handles_{handle} {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (!InitializeProcThreadAttributeList(list_, 1, 0, &size)) {
+            list_ = nullptr;
+        } else if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
+                                              sizeof(handles_), nullptr, nullptr)) {
+            DeleteProcThreadAttributeList(list_);
+            list_ = nullptr;
+        }
+    }
+    ~InheritedHandles() {
+        if (list_ != nullptr) {
+            DeleteProcThreadAttributeList(list_);
+        }
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+  private:
+    HANDLE handles_[1];
+    std::vector<unsigned char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 // Runs the program with the self-check argument; what it reported, when it
-// ended with 0 in time.
+// ended with 0 in time. The child inherits only the pipe's write end (the
+// office lock and the log stay ours), and the pipe is read once the child has
+// ended, for what it holds then: a process the child started and left
+// holding the pipe cannot keep the updater, and with it the office's lock,
+// waiting.
 std::optional<std::string> RunSelfCheck(const std::wstring& path) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    // Larger than any answer, so that the child never waits for a reader.
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 64 * 1024)) {
         return std::nullopt;
     }
     UniqueKernelHandle reader(readEnd);
     UniqueKernelHandle writer(writeEnd);
     SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writer.get();
-    startup.hStdError = writer.get();
+    InheritedHandles only(writer.get());
+    if (only.get() == nullptr) {
+        return std::nullopt;
+    }
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = writer.get();
+    startup.StartupInfo.hStdError = writer.get();
+    startup.lpAttributeList = only.get();
     std::wstring commandLine = L"\"" + path + L"\" " + kSelfCheckArgument;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                        &startup.StartupInfo, &info)) {
         return std::nullopt;
     }
     UniqueKernelHandle process(info.hProcess);
@@ -93,9 +140,13 @@ std::optional<std::string> RunSelfCheck(const std::wstring& path) {
     DWORD exitCode = 1;
     GetExitCodeProcess(process.get(), &exitCode);
     std::string output;
-    char buffer[256];
+    char buffer[512];
+    DWORD available = 0;
     DWORD read = 0;
-    while (output.size() < 4096 && ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr) &&
+    while (output.size() < 4096 &&
+           PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ReadFile(reader.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read,
+                    nullptr) &&
            read > 0) {
         output.append(buffer, read);
     }
@@ -103,6 +154,20 @@ std::optional<std::string> RunSelfCheck(const std::wstring& path) {
         return std::nullopt;
     }
     return output;
+}
+
+UpdaterIdentity BuiltInIdentity(const char* version) {
+    UpdaterIdentity identity{
+        version, WideToUtf8(kUpdateServerHost), std::to_string(kUpdateServerPort), {}, {}};
+    for (size_t i = 0; i < kServerKeyPinCount; ++i) {
+        identity.pins.push_back(ToHex(ServerKeyPins[i], sizeof(ServerKeyPins[i])));
+    }
+    for (size_t i = 0; i < kReleaseKeyCount; ++i) {
+        Sha256 hash;
+        hash.Update(kReleaseKeys[i], sizeof(kReleaseKeys[i]));
+        identity.releaseKeys.push_back(Sha256ToHex(hash.Finish()));
+    }
+    return identity;
 }
 
 void LogResult(const std::string& from, const std::string& to, const char* result,
@@ -127,7 +192,7 @@ bool IsSelfCheckRun() {
 }
 
 int AnswerSelfCheck(const char* version) {
-    const std::string text = std::string("version=") + version + "\n";
+    const std::string text = FormatSelfCheckAnswer(BuiltInIdentity(version));
     DWORD written = 0;
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     return out != nullptr && out != INVALID_HANDLE_VALUE &&
@@ -157,9 +222,18 @@ void UpdateSelfFromInstallation() {
         return;
     }
     const std::optional<std::string> answer = RunSelfCheck(incoming);
-    if (!answer || *answer != "version=" + to + "\n") {
+    const std::optional<UpdaterIdentity> candidate =
+        answer ? ParseSelfCheckAnswer(*answer) : std::nullopt;
+    if (!candidate || candidate->version != to) {
         DeleteFileW(incoming.c_str());
         LogResult(from, to, "self-check-failed");
+        return;
+    }
+    // Another server, pins or release keys would take the office out of the
+    // vendor's hands; only a signed key hand-over may change them.
+    if (!MayReplace(BuiltInIdentity(from.c_str()), *candidate)) {
+        DeleteFileW(incoming.c_str());
+        LogResult(from, to, "identity-differs");
         return;
     }
     // A running program may be renamed, not replaced.

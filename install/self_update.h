@@ -11,7 +11,8 @@ inline constexpr const wchar_t* kSelfCheckArgument = L"--self-check";
 // True when this run was started only to show that the program works.
 bool IsSelfCheckRun();
 
-// The self-check's whole work: "version=<version>" on standard output.
+// The self-check's whole work: the build's version and identity on standard
+// output (install/updater_identity.h), exit code 0.
 int AnswerSelfCheck(const char* version);
 
 // After an installation: when ZEL\zel_updater.exe has a higher file version
