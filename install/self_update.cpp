@@ -337,7 +337,9 @@ void UpdateSelfFromInstallation() {
     if (!MoveWritten(files.incoming, files.current)) {
         const DWORD error = GetLastError();
         const bool back = MoveWritten(files.previous, files.current);
-        DeleteFileW(files.incoming.c_str());
+        if (back) {  // else either copy heals at its next start
+            DeleteFileW(files.incoming.c_str());
+        }
         LogResult(from, to, back ? "put-back" : "put-back-failed", error);
         return;
     }

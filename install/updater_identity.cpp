@@ -1,7 +1,6 @@
 #include "install/updater_identity.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace {
 
@@ -19,21 +18,17 @@ bool IsDigestHex(const std::string& text) {
            });
 }
 
-// "a,b" into its items; an empty text is an empty list.
+// "a,b" into its items; an empty text is an empty list. By hand: string
+// streams would bring the locale library, doubling the executable.
 std::optional<std::vector<std::string>> SplitDigests(const std::string& text) {
     std::vector<std::string> items;
-    if (text.empty()) {
-        return items;
-    }
-    std::stringstream stream(text);
-    for (std::string item; std::getline(stream, item, ',');) {
-        if (!IsDigestHex(item)) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        items.push_back(text.substr(at, comma - at));
+        if (!IsDigestHex(items.back()) || comma + 1 == text.size()) {
             return std::nullopt;
         }
-        items.push_back(item);
-    }
-    if (text.back() == ',') {
-        return std::nullopt;
+        at = comma + 1;
     }
     return items;
 }
