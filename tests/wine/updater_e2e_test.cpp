@@ -146,7 +146,7 @@ struct Scenario {
     bool trustTestRoot = false;      // the prefix trusts the interceptor's root
     // The updater runs as the office's zel_updater.exe, beside ZEL, so that it
     // may replace itself; after the run it is started `crashes` times more,
-    // ending each time with a crash, and then once more, after which the log
+    // ending each time with a crash or another failure, and then once more, after which the log
     // holds `nextRun` (a pattern, waited for).
     bool fromOffice = false;
     const char* nextRun = nullptr;
@@ -613,6 +613,11 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
          .nextRun = "self_update.rollback from=9.9.9.9 to=1.1.0.0 reason=unfinished-start "
                     "result=ok[\\s\\S]*start updater_version=1\\.1\\.0\\.0[\\s\\S]*app.start pid"
                     "[\\s\\S]*end exit_code=0", .crashes = 1},
+        {.name = "a new updater that hangs at start: the previous one is back after the bound",
+         .server = selfUpdate("selfupdate-hang.zip"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .fromOffice = true,
+         .nextRun = "self_update.rollback from=9.9.9.9 to=1.1.0.0 reason=start-timeout "
+                    "result=ok[\\s\\S]*start updater_version=1\\.1\\.0\\.0", .crashes = 1},
         {.name = "the self-check leaves a process holding its output: the updater goes on",
          .server = selfUpdate("selfupdate-holder.zip"), .steps = installs, .starts = {L"2.0.0.0"},
          .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .fromOffice = true,
