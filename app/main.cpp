@@ -20,6 +20,7 @@
 #include "install/app_processes.h"
 #include "install/office_lock.h"
 #include "install/package_install.h"
+#include "install/self_check.h"
 #include "install/self_update.h"
 #include "resources/updater_version.h"
 #include "update/office_proxy.h"
@@ -87,6 +88,7 @@ void ShowMandatory(HWND window) {
     if (c.laterButton != nullptr) {
         ShowWindow(c.laterButton, SW_HIDE);
     }
+    EndStartOfRun(StartOutcome::kCompleted);
     if (!StartWorker(window, UpdateWorker)) {
         return;
     }
@@ -99,24 +101,31 @@ void ShowMandatory(HWND window) {
 }
 
 int RunUpdater(int showCommand) {
-    // Under way while the lock is taken and the folder tidied.
-    BeginOfficeProxySearch();
     LogEvent("start", {{"updater_version", ZEL_UPDATER_VERSION_TEXT},
                        {"path", ModulePath()},
                        {"folder", CurrentFolder()}});
+    // Before anything that a new updater could fail at: a new updater on
+    // trial is judged by how its start ends (install/self_update.h).
+    BeginStartOfRun(ZEL_UPDATER_VERSION_TEXT);
+    // Under way while the lock is taken and the folder tidied.
+    BeginOfficeProxySearch();
     if (TakeOfficeLock() == OfficeLock::kBusy) {
         // Another run is at work in this office; its user still gets the
         // application as it is.
+        EndStartOfRun(StartOutcome::kUndecided);
         StartApplicationAndEnd("another run holds the lock");
     }
     // An installation cut off half-way must not leave the office without
     // its application. While ZEL.bak is the only copy, nothing is installed.
     if (!TidyOfficeFolder()) {
+        EndStartOfRun(StartOutcome::kUndecided);
         StartApplicationAndEnd("ZEL is missing and ZEL.bak could not be moved back");
     }
     TidySelfUpdateLeftovers();
     const std::optional<UpdateCheck> check = CheckForUpdate();
     if (!check) {
+        // The server, not this updater: the next start judges it again.
+        EndStartOfRun(StartOutcome::kUndecided);
         ShowMessageBox(nullptr, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
         EndUpdater("no answer from the update server");
     }
@@ -124,6 +133,9 @@ int RunUpdater(int showCommand) {
                                       ParseVersionQuad(check->installedVersion));
     const std::optional<SignatureVerdict> signature = CheckBuiltInSignature(check->manifest);
     LogManifest(*check, newer, signature);
+    if ((signature && *signature != SignatureVerdict::kGood) || !newer) {
+        EndStartOfRun(StartOutcome::kCompleted);
+    }
     if (signature && *signature != SignatureVerdict::kGood) {
         // Nothing of a release the vendor did not sign is shown or acted on.
         StartApplicationAndEnd("release not signed by the vendor's key");
@@ -139,6 +151,7 @@ int RunUpdater(int showCommand) {
     HWND window = CreateMainWindow();
     if (window == nullptr) {
         LogEvent("window", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
+        EndStartOfRun(StartOutcome::kFailed);
         ShowMessageBox(nullptr, texts::kWindowCreateError, texts::kErrorCaptionEnglish,
                        MB_ICONERROR);
         EndUpdater("no window", 1);
@@ -151,6 +164,7 @@ int RunUpdater(int showCommand) {
         ShowMandatory(window);
     } else {
         ShowWindow(window, showCommand);
+        EndStartOfRun(StartOutcome::kCompleted);
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -175,7 +189,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     try {
         return RunUpdater(showCommand);
     } catch (...) {
-        // Whatever went wrong, the office still gets its application.
+        // Whatever went wrong, the office still gets its application; a new
+        // updater that fails so makes way for the previous one.
+        EndStartOfRun(StartOutcome::kFailed);
         StartApplicationAndEnd("unexpected error");
     }
 }

@@ -2,11 +2,8 @@
 // log at every start, so support can tell which build an office runs.
 #pragma once
 
-// The self-update compares the file version with the text the self-check
-// reports, so the two must agree. Test builds may set other values.
-#ifdef ZEL_UPDATER_VERSION_OVERRIDE
-#include "updater_version_override.h"
-#else
-#define ZEL_UPDATER_VERSION_NUMBERS 1, 1, 0, 0
-#define ZEL_UPDATER_VERSION_TEXT "1.1.0.0"
-#endif
+// Set by the build (the CMake variable ZEL_UPDATER_VERSION), one header per
+// updater program: the numbers of the file version and the same as text. The
+// self-update compares the file version with the text the self-check
+// reports, so both come from the one variable.
+#include "updater_version_values.h"

@@ -54,7 +54,16 @@ mutant interception-unsigned update/pinned_request.cpp \
     's/if (!kReleaseKeyBuiltIn || /if (/' \
     'SparePinSignedReleasesAndSelfUpdate'
 mutant self-check-skipped install/self_update.cpp \
-    's/if (!answer || \*answer != "version=" + to + "\\n") {/if (false) {/' \
+    's/if (!candidate || candidate->version != to) {/if (false) {/' \
+    'SparePinSignedReleasesAndSelfUpdate'
+mutant identity-unchecked install/self_update.cpp \
+    's/if (!MayReplace(BuiltInIdentity(from.c_str()), \*candidate)) {/if (false) {/' \
+    'SparePinSignedReleasesAndSelfUpdate'
+mutant no-trial install/self_update.cpp \
+    's/        MarkTrial(files, version);/        (void)version;/' \
+    'SparePinSignedReleasesAndSelfUpdate'
+mutant cut-not-healed install/self_update.cpp \
+    's/const bool healed = MoveWritten(copy, files.current);/const bool healed = false;/' \
     'SparePinSignedReleasesAndSelfUpdate'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \

@@ -145,11 +145,17 @@ struct Scenario {
     bool differential = false;       // only ranges asked, within the changed entries and directory
     bool trustTestRoot = false;      // the prefix trusts the interceptor's root
     // The updater runs as the office's zel_updater.exe, beside ZEL, so that it
-    // may replace itself; after the run it is started once more, and its log
-    // then holds `nextRun`.
+    // may replace itself; after the run it is started `crashes` times more,
+    // ending each time with a crash or another failure, and then once more, after which the log
+    // holds `nextRun` (a pattern, waited for).
     bool fromOffice = false;
     const char* nextRun = nullptr;
+    int crashes = 0;
     bool leftovers = false;  // an earlier self-update left its files behind
+    // A replacement cut between its renames: no zel_updater.exe, the program
+    // as zel_updater.previous.exe and the 9.9.9.9 one as
+    // zel_updater.incoming.exe; `cut` names the copy that is started.
+    const wchar_t* cut = nullptr;
     PowerShell powershell = PowerShell::kStandIn;
 };
 
@@ -218,6 +224,11 @@ class UpdaterEndToEnd : public testing::Test {
             CopyInto(program, aside);
             WriteBytes(incoming, "MZ cut off");
         }
+        if (s.cut != nullptr) {
+            CopyInto(program, office / L"zel_updater.previous.exe");
+            CopyInto(BinFolder() + L"\\zel_updater_v9.exe", incoming);
+            program = office / s.cut;
+        }
         std::optional<UpdaterRun> run(std::in_place, program, office.path());
         for (const Step& step : s.steps) {
             if (step.op == Op::kRestart) {
@@ -266,18 +277,29 @@ class UpdaterEndToEnd : public testing::Test {
                 std::stoll(ReadBytes(BinFolder() + L"\\archives\\delta-new.budget"));
             EXPECT_LE(sent, budget * 11 / 10);
         }
+        // Waited for: a run may have handed its start to another copy.
+        const auto logHolds = [&](const char* pattern, size_t from = 0) {
+            return WaitUntil([&] {
+                return std::regex_search(ReadBytes(office / L"zel_updater.log").substr(from),
+                                         std::regex(pattern));
+            });
+        };
         if (s.logged != nullptr) {
-            EXPECT_TRUE(
-                std::regex_search(ReadBytes(office / L"zel_updater.log"), std::regex(s.logged)))
-                << "the log names the cause: " << s.logged;
+            EXPECT_TRUE(logHolds(s.logged)) << "the log names the cause: " << s.logged << "\n"
+                                            << ReadBytes(office / L"zel_updater.log");
         }
         EXPECT_FALSE(Exists(aside) || Exists(incoming)) << "set aside or half-made";
         if (s.nextRun != nullptr) {
             const size_t before = ReadBytes(office / L"zel_updater.log").size();
+            for (int i = 0; i < s.crashes; ++i) {
+                EXPECT_NE(UpdaterRun(program, office.path()).WaitForExit(), 0u) << "crashed";
+            }
             EXPECT_EQ(UpdaterRun(program, office.path()).WaitForExit(), 0u);
-            const std::string log = ReadBytes(office / L"zel_updater.log").substr(before);
-            EXPECT_NE(log.find(s.nextRun), std::string::npos) << log;
+            EXPECT_TRUE(logHolds(s.nextRun, before))
+                << s.nextRun << "\n"
+                << ReadBytes(office / L"zel_updater.log").substr(before);
         }
+        KillStrayApps();  // what a self-check left running in the office
     }
 
     void Do(UpdaterRun& run, const ScratchFolder& office, const Step& step) {
@@ -531,6 +553,21 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
             archive(name),
             {.body = ManifestJson("2.0.0.0")}};
     };
+    // A release signed with the build's key that carries an updater.
+    const auto signedSelfUpdate = [&](const char* name) {
+        const std::wstring path = BinFolder() + L"\\archives\\selfupdate-" + Narrow2Wide(name);
+        return std::vector<ServerResponse>{
+            {.body = ReadBytes(path + L".json")},
+            archive(("selfupdate-" + std::string(name) + ".zip").c_str()),
+            {.body = ManifestJson("2.0.0.0")}};
+    };
+    const char* const stayed = "start updater_version=1\\.1\\.0\\.0";
+    const char* const replaced = "start updater_version=9\\.9\\.9\\.9";
+    // The next start of a copy left by a cut: the incoming one in place makes it.
+    const char* const healed =
+        "self_update.heal from=zel_updater.incoming.exe result=ok[\\s\\S]*"
+        "start updater_version=9\\.9\\.9\\.9[\\s\\S]*trial result=passed[\\s\\S]*"
+        "app.start pid[\\s\\S]*end exit_code=0";
     const std::string sha = "\"sha256\": \"" + GoodDigest() + "\"";
     const char* const bad = "signature=bad decision=refused";
     // clang-format off
@@ -587,6 +624,45 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
         {.name = "a self-update cut off half-way is tidied at the next start",
          .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused, .starts = {L"1.2.3.4"},
          .logged = "self_update.cleanup", .fromOffice = true, .leftovers = true},
+        // The new updater proves itself by a whole start, or makes way.
+        {.name = "a new updater that crashes at every start: the previous one is back",
+         .server = selfUpdate("selfupdate-crash.zip"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .fromOffice = true,
+         .nextRun = "self_update.rollback from=9.9.9.9 to=1.1.0.0 reason=unfinished-start "
+                    "result=ok[\\s\\S]*start updater_version=1\\.1\\.0\\.0[\\s\\S]*app.start pid"
+                    "[\\s\\S]*end exit_code=0", .crashes = 1},
+        {.name = "a new updater that hangs at start: the previous one is back after the bound",
+         .server = selfUpdate("selfupdate-hang.zip"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .fromOffice = true,
+         .nextRun = "self_update.rollback from=9.9.9.9 to=1.1.0.0 reason=start-timeout "
+                    "result=ok[\\s\\S]*start updater_version=1\\.1\\.0\\.0", .crashes = 1},
+        {.name = "the self-check leaves a process holding its output: the updater goes on",
+         .server = selfUpdate("selfupdate-holder.zip"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .fromOffice = true,
+         .nextRun = replaced},
+        {.name = "cut between the renames, the previous copy started",
+         .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = healed, .cut = L"zel_updater.previous.exe"},
+        {.name = "cut between the renames, the incoming copy started",
+         .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused,
+         .starts = {L"1.2.3.4"}, .logged = healed, .cut = L"zel_updater.incoming.exe"},
+        // A signed build takes only an updater of its own identity, or its hand-over.
+        {.name = "carried updater with another pin", .server = signedSelfUpdate("other-pin"),
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "to=9.9.9.9 result=identity-differs", .program = signedBuild,
+         .fromOffice = true, .nextRun = stayed},
+        {.name = "carried updater with another release key", .server = signedSelfUpdate("other-key"),
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "to=9.9.9.9 result=identity-differs", .program = signedBuild,
+         .fromOffice = true, .nextRun = stayed},
+        {.name = "carried updater without a release key", .server = signedSelfUpdate("no-key"),
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "to=9.9.9.9 result=identity-differs", .program = signedBuild,
+         .fromOffice = true, .nextRun = stayed},
+        {.name = "carried updater handing over to a new pin and key",
+         .server = signedSelfUpdate("hand-over"), .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=ok", .program = signedBuild,
+         .fromOffice = true, .nextRun = replaced},
     };
     // clang-format on
     for (const Scenario& s : scenarios) {
