@@ -101,3 +101,35 @@ TEST(WindowScaling, WindowControlsAndFontFollowTheDisplayScaling) {
     run.RequestClose();
     EXPECT_EQ(run.WaitForExit(), 0u);
 }
+
+// A move to a monitor at 125 %: the window takes the suggested rectangle, the
+// controls their places and the font its height at 120 DPI, and the old font
+// is deleted. In this process, so that the font can be read.
+TEST(WindowScaling, MoveToAnotherScalingLaysTheWindowOutAgain) {
+    const HWND window = CreateMainWindow();
+    ASSERT_NE(window, nullptr);
+    const MainWindowControls& c = Controls();
+    const HGDIOBJ oldFont = reinterpret_cast<HGDIOBJ>(SendMessageW(c.status, WM_GETFONT, 0, 0));
+    const unsigned dpi = 120;
+    const WindowLayout want = LayoutForDpi(dpi);
+    RECT suggested = {30, 40, 30 + want.width, 40 + want.height};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    RECT outer = {};
+    GetWindowRect(window, &outer);
+    EXPECT_TRUE(EqualRect(&outer, &suggested));
+    for (const auto& [control, place] : {std::pair{c.status, want.status},
+                                         {c.notes, want.notes},
+                                         {c.progress, want.progress},
+                                         {c.startButton, want.startButton},
+                                         {c.laterButton, want.laterButton}}) {
+        EXPECT_EQ(PlaceOf(window, control), place);
+    }
+    for (HWND control : {c.status, c.notes, c.startButton, c.laterButton}) {
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font),
+                   &font);
+        EXPECT_EQ(font.lfHeight, want.fontHeight);
+    }
+    EXPECT_EQ(GetObjectType(oldFont), 0u) << "the old font is left behind";
+    DestroyWindow(window);
+}
