@@ -120,10 +120,12 @@ void OnDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
     }
     // The controls hold the old font until they have the new one.
     UniqueFont font(CreateWindowFont(layout));
-    if (font) {
-        SetFontOfControls(font.get());
-        g_state.font = std::move(font);
+    if (!font) {
+        LogEvent("window", {{"dpi", std::to_string(dpi)}, {"result", "font not made"}});
+        return;
     }
+    SetFontOfControls(font.get());
+    g_state.font = std::move(font);
 }
 
 void OnCommand(HWND window, WPARAM wParam) {
