@@ -2,7 +2,8 @@
 // test runs in (ZEL_TEST_DPI, the prefix's LogPixels): the window, each
 // control and the font are the 96-DPI design scaled by DPI / 96. The window's
 // picture is kept in ZEL_TEST_SHOTS, with the demo's screenshots.
-// GetDpiForSystem: the test runs only where it exists.
+
+// For GetDpiForSystem: the test runs only where it exists.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
 #include <windows.h>
