@@ -3,9 +3,11 @@
 #include <commctrl.h>
 
 #include <string>
+#include <utility>
 
 #include "app/app_messages.h"
 #include "app/progress_display.h"
+#include "app/window_layout.h"
 #include "app/workers.h"
 #include "common/log.h"
 #include "common/message_box.h"
@@ -37,30 +39,93 @@ struct WindowState {
 WindowState g_state;
 
 HWND CreateChild(HWND parent, DWORD exStyle, const wchar_t* className, const wchar_t* text,
-                 DWORD style, int x, int y, int width, int height, int id) {
-    return CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
+                 DWORD style, const ControlPlace& place, int id) {
+    return CreateWindowExW(exStyle, className, text, style, place.x, place.y, place.width,
+                           place.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           g_instance, nullptr);
+}
+
+// The window's DPI. GetDpiForWindow exists from Windows 10 on; before it, the
+// system DPI of a DPI-aware process is what the window is drawn at.
+unsigned WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow =
+        reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC dc = GetDC(window);
+    const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<unsigned>(dpi) : kDesignDpi;
+}
+
+HFONT CreateWindowFont(const WindowLayout& layout) {
+    return CreateFontW(layout.fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET,
+                       OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+}
+
+void SetFontOfControls(HFONT font) {
+    const MainWindowControls& c = g_state.controls;
+    for (HWND control : {c.status, c.notes, c.startButton, c.laterButton}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
 }
 
 void OnCreate(HWND window) {
-    g_state.font.reset(CreateFontW(18, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ARABIC_CHARSET,
-                                   OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                   DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+    const unsigned dpi = WindowDpi(window);
+    const WindowLayout layout = LayoutForDpi(dpi);
+    // CW_USEDEFAULT placed the window; only its size follows the scaling.
+    if (dpi != kDesignDpi) {
+        LogEvent("window", {{"dpi", std::to_string(dpi)}});
+        SetWindowPos(window, nullptr, 0, 0, layout.width, layout.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    g_state.font.reset(CreateWindowFont(layout));
     MainWindowControls& c = g_state.controls;
-    c.status = CreateChild(window, 0, L"EDIT", L"", kStatusStyle, 20, 20, 480, 20, 0);
-    c.notes = CreateChild(window, kNotesExStyle, L"EDIT", L"", kNotesStyle, 20, 50, 480, 80, 0);
-    c.progress = CreateChild(window, 0, PROGRESS_CLASSW, nullptr, kChildStyle, 20, 140, 480, 20,
+    c.status = CreateChild(window, 0, L"EDIT", L"", kStatusStyle, layout.status, 0);
+    c.notes = CreateChild(window, kNotesExStyle, L"EDIT", L"", kNotesStyle, layout.notes, 0);
+    c.progress = CreateChild(window, 0, PROGRESS_CLASSW, nullptr, kChildStyle, layout.progress,
                              kProgressBarId);
     SendMessageW(c.progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageW(c.progress, PBM_SETPOS, 0, 0);
     c.startButton = CreateChild(window, 0, L"BUTTON", texts::kStartButtonText,
-                                kChildStyle | BS_PUSHBUTTON, 20, 180, 160, 30, kStartButtonId);
+                                kChildStyle | BS_PUSHBUTTON, layout.startButton, kStartButtonId);
     c.laterButton = CreateChild(window, 0, L"BUTTON", texts::kLaterButtonText,
-                                kChildStyle | BS_PUSHBUTTON, 250, 180, 160, 30, kLaterButtonId);
-    for (HWND control : {c.status, c.notes, c.startButton, c.laterButton}) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_state.font.get()), TRUE);
-    }
+                                kChildStyle | BS_PUSHBUTTON, layout.laterButton, kLaterButtonId);
+    SetFontOfControls(g_state.font.get());
     g_state.progress.Attach(window, c.progress, c.status);
+}
+
+// The window moved to a monitor of another scaling, or the scaling changed:
+// take the size Windows suggests, and place and letter the controls anew.
+void OnDpiChanged(HWND window, unsigned dpi, const RECT& suggested) {
+    const WindowLayout layout = LayoutForDpi(dpi);
+    LogEvent("window", {{"dpi", std::to_string(dpi)}});
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    const MainWindowControls& c = g_state.controls;
+    const std::pair<HWND, ControlPlace> places[] = {
+        {c.status, layout.status},           {c.notes, layout.notes},
+        {c.progress, layout.progress},       {c.startButton, layout.startButton},
+        {c.laterButton, layout.laterButton},
+    };
+    for (const auto& [control, place] : places) {
+        SetWindowPos(control, nullptr, place.x, place.y, place.width, place.height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // The controls hold the old font until they have the new one.
+    UniqueFont font(CreateWindowFont(layout));
+    if (!font) {
+        LogEvent("window", {{"dpi", std::to_string(dpi)}, {"result", "font not made"}});
+        return;
+    }
+    SetFontOfControls(font.get());
+    g_state.font = std::move(font);
 }
 
 void OnCommand(HWND window, WPARAM wParam) {
@@ -135,6 +200,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             // The last message: the controls that used the font are gone.
             g_state.font.reset();
             break;
+        case WM_DPICHANGED:
+            OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_ERASEBKGND:
             return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
         case WM_TIMER:
@@ -192,9 +260,11 @@ HWND CreateMainWindow() {
     windowClass.hInstance = g_instance;
     windowClass.lpszClassName = kMainWindowClass;
     RegisterClassW(&windowClass);
+    // The size at 96 DPI; WM_CREATE scales it to the window's own DPI.
+    const WindowLayout design = LayoutForDpi(kDesignDpi);
     return CreateWindowExW(kMainWindowExStyle, kMainWindowClass, texts::kWindowTitle,
-                           kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 520, 300, nullptr,
-                           nullptr, g_instance, nullptr);
+                           kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, design.width,
+                           design.height, nullptr, nullptr, g_instance, nullptr);
 }
 
 const MainWindowControls& Controls() {

@@ -74,7 +74,8 @@ export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefi
 
 step "An office with version 1.0.0.0 installed"
 run="$demo/office"
-rm -rf "$run" "$demo/www" "$demo/screenshots" "$demo/nginx"
+# The window's pictures at other scalings, taken by the test suite, stay.
+rm -rf "$run" "$demo/www" "$demo/screenshots"/*-download.png "$demo/screenshots/2.1.0.0" "$demo/nginx"
 mkdir -p "$run/ZEL" "$run/data" "$demo/screenshots" "$demo/nginx"
 cp "$bin/apps/v1.0.0.0/zel_acc.exe" "$run/ZEL/"
 # The office's own data lives beside ZEL, never in it: an update replaces ZEL.

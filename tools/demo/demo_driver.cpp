@@ -39,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
         UpdaterRun::Dismiss(box);
         return 2;
     }
-    Sleep(500);
+    WaitUntilPainted(run.window());
     SaveWindowPng(run.window(), shots + L"\\before-download.png");
     Say(L"window shown; notes: " + run.NotesText());
     if (mandatory) {

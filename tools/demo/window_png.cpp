@@ -23,6 +23,26 @@ void PngChunk(std::string& png, const char* type, const std::string& data) {
 
 }  // namespace
 
+bool WaitUntilPainted(HWND window, DWORD timeoutMs) {
+    auto pending = [window] {
+        bool any = GetUpdateRect(window, nullptr, FALSE);
+        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr && !any;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            any = GetUpdateRect(child, nullptr, FALSE);
+        }
+        return any;
+    };
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (pending() && GetTickCount64() < deadline) {
+        Sleep(10);
+    }
+    // Answered from the window's message wait, which Wine enters only after
+    // copying what was painted to the display.
+    DWORD_PTR result = 0;
+    return !pending() &&
+           SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, timeoutMs, &result) != 0;
+}
+
 bool SaveWindowPng(HWND window, const std::wstring& path) {
     RECT rect;
     if (!GetWindowRect(window, &rect)) {
