@@ -10,6 +10,7 @@
 #include "common/log.h"
 #include "common/unique_handle.h"
 #include "common/utf8.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -107,6 +108,7 @@ std::optional<std::string> RunSelfCheck(const std::wstring& path) {
 
 void LogResult(const std::string& from, const std::string& to, const char* result,
                DWORD error = 0) {
+    NoteSelfUpdate(result);
     LogEvent("self_update", {{"from", from},
                              {"to", to},
                              {"result", result},

@@ -33,7 +33,8 @@ struct ReceivedRequest {
     std::string requestLine;
     std::vector<std::string> headers;
     long long bodyBytes = 0;
-    long long sent = 0;  // body bytes of the answer
+    long long sent = 0;    // body bytes of the answer
+    long long timeMs = 0;  // when it arrived, in milliseconds since 1970
 };
 std::vector<ReceivedRequest> ReceivedRequests();
 
