@@ -13,6 +13,8 @@
 #include "app/release_trust.h"
 #include "app/workers.h"
 #include "common/log.h"
+#include "common/office_paths.h"
+#include "common/product_version.h"
 #include "common/message_box.h"
 #include "common/texts.h"
 #include "download/sha256.h"
@@ -23,11 +25,25 @@
 #include "install/self_check.h"
 #include "install/self_update.h"
 #include "resources/updater_version.h"
+#include "update/mandatory_record.h"
+#include "update/office_id.h"
 #include "update/office_proxy.h"
 #include "update/update_check.h"
 #include "update/server_identity.h"
 #include "update/update_info.h"
+#include "update/update_report.h"
 #include "update/version_quad.h"
+
+// Build-time choices of the vendor (CMake options of the same names).
+#ifndef ZEL_SEND_REPORTS
+#define ZEL_SEND_REPORTS 1
+#endif
+#ifndef ZEL_START_WHEN_UNREACHABLE
+#define ZEL_START_WHEN_UNREACHABLE 0
+#endif
+#ifndef ZEL_MANDATORY_GRACE_DAYS
+#define ZEL_MANDATORY_GRACE_DAYS 7
+#endif
 
 namespace {
 
@@ -78,6 +94,19 @@ void LogManifest(const UpdateCheck& check, const bool newer,
               {"decision", refused ? "refused" : (newer ? "newer" : "not-newer")}});
 }
 
+// A vendor may let offices open their books while the server is down, unless
+// a mandatory release was offered lately and is not installed yet.
+void StartWhenUnreachable() {
+    const std::wstring installed = ReadProductVersion(kAppExecutablePath).value_or(L"");
+    std::string record;
+    if (MandatoryReleaseBlocksStart(installed, ZEL_MANDATORY_GRACE_DAYS, record)) {
+        LogEvent("unreachable", {{"decision", "blocked"}, {"mandatory_seen", record}});
+        return;
+    }
+    LogEvent("unreachable", {{"decision", "start-unreachable"}});
+    StartApplicationAndEnd("no answer from the update server; the application starts as it is");
+}
+
 void ShowMandatory(HWND window) {
     const MainWindowControls& c = Controls();
     ShowWindow(window, SW_SHOW);
@@ -122,11 +151,18 @@ int RunUpdater(int showCommand) {
         StartApplicationAndEnd("ZEL is missing and ZEL.bak could not be moved back");
     }
     TidySelfUpdateLeftovers();
+    LoadOfficeId();
+    if (ZEL_SEND_REPORTS) {
+        EnableUpdateReports();
+    }
     const std::optional<UpdateCheck> check = CheckForUpdate();
     if (!check) {
         // The server, not this updater: the next start judges it again.
         EndStartOfRun(StartOutcome::kUndecided);
         ShowMessageBox(nullptr, texts::kServerError, texts::kServerErrorCaption, MB_ICONERROR);
+        if (ZEL_START_WHEN_UNREACHABLE) {
+            StartWhenUnreachable();
+        }
         EndUpdater("no answer from the update server");
     }
     const bool newer = IsNewerVersion(ParseVersionQuad(check->manifest.version),
@@ -136,12 +172,16 @@ int RunUpdater(int showCommand) {
     if ((signature && *signature != SignatureVerdict::kGood) || !newer) {
         EndStartOfRun(StartOutcome::kCompleted);
     }
+    // Written here, before any worker exists, and only read afterwards.
+    UpdateInfo = {check->installedVersion, check->manifest, newer, check->manifest.mandatory};
     if (signature && *signature != SignatureVerdict::kGood) {
+        NoteAttempt("refused", "signature", SignatureVerdictName(*signature));
         // Nothing of a release the vendor did not sign is shown or acted on.
         StartApplicationAndEnd("release not signed by the vendor's key");
     }
-    // Written here, before any worker exists, and only read afterwards.
-    UpdateInfo = {check->installedVersion, check->manifest, newer, check->manifest.mandatory};
+    if (ZEL_START_WHEN_UNREACHABLE && newer && check->manifest.mandatory) {
+        RecordMandatorySeen(check->manifest.version);
+    }
     if (!newer) {
         StartApplicationAndEnd("no newer release");
     }

@@ -10,6 +10,7 @@
 #include "install/app_processes.h"
 #include "install/package_install.h"
 #include "update/update_info.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ DWORD RunUpdate(HWND window) {
     PostedProgress progress(window);
     if (!DownloadPackage(UpdateInfo.manifest.url, UpdateInfo.manifest.sha256, kPackageFile,
                          progress)) {
+        NoteAttempt("failed", "download", nullptr);
         ReportFailedUpdate(window, texts::kStatusDownloadFailed);
         return 1;
     }

@@ -18,6 +18,7 @@
 #include "download/progress.h"
 #include "download/response_headers.h"
 #include "download/resume_record.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -167,6 +168,7 @@ class DeltaRun {
                 FetchDirectory(old, resume, fresh) && Build(old, fresh, resume ? resume->kept : 0);
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        NoteDeltaDownload(fetched_, done);
         LogEvent("delta", {{"result", done ? "ok" : "fallback"},
                            {"reason", reason_},
                            {"entries_copied", plan_.entriesCopied},

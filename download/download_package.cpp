@@ -16,6 +16,7 @@
 #include "download/sha256.h"
 #include "download/url_path.h"
 #include "update/pinned_request.h"
+#include "update/update_report.h"
 
 // A transfer that goes silent this long fails its attempt, and a failed
 // attempt is followed by this pause. The test build waits less, so that its
@@ -76,6 +77,7 @@ struct AttemptLog {
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         const double seconds = took.count();
         const double kbs = seconds > 0 ? static_cast<double>(bytes) / 1024 / seconds : 0;
+        NoteDownloadAttempt(bytes, {extra...});
         LogEvent("download.attempt", {{"n", n},
                                       {"offset", offset},
                                       {"bytes", bytes},
@@ -324,6 +326,7 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
         if (!ParseSha256Hex(sha256, expected)) {
             LogEvent("download",
                      {{"result", "failed"}, {"attempts", 0}, {"reason", "malformed-sha256"}});
+            NoteDownloadAttempt(0, {{"reason", "malformed-sha256"}});
             return false;
         }
         job.expected = expected;

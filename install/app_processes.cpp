@@ -9,6 +9,7 @@
 #include "common/texts.h"
 #include "common/unique_handle.h"
 #include "install/process_launch.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -135,6 +136,7 @@ bool LaunchApplication() noexcept {
     try {
         const DWORD pid = LaunchProcess(kAppExecutablePath, L"");
         if (pid != 0) {
+            NoteApplicationStarted(pid);
             LogEvent("app.start", {{"pid", pid}, {"path", kAppExecutablePath}});
             return true;
         }
@@ -148,6 +150,7 @@ bool LaunchApplication() noexcept {
 }
 
 void EndUpdater(const char* reason, unsigned exitCode) noexcept {
+    SendUpdateReports();
     LogEvent("end", {{"exit_code", exitCode}, {"reason", reason}});
     ExitProcess(exitCode);
 }

@@ -16,6 +16,7 @@
 #include "install/package_unpack.h"
 #include "install/process_launch.h"
 #include "install/self_update.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -99,7 +100,15 @@ void PutBackOldApplication() {
     ClearFolderAway(kStagingFolder);
 }
 
-InstallFailure Fail(InstallFailure failure, const char* reason) {
+// For the update report: where the attempt ended, and why, as a short token.
+struct FailedStage {
+    const char* result;
+    const char* stage;
+    const char* cause;
+};
+
+InstallFailure Fail(InstallFailure failure, const char* reason, FailedStage report) {
+    NoteAttempt(report.result, report.stage, report.cause);
     RemoveFolderTree(kStagingFolder);
     LogEvent("install", {{"result", "failed"}, {"reason", reason}});
     ShowMessageBox(nullptr, InstallFailureText(failure), texts::kErrorCaptionPersian, MB_ICONERROR);
@@ -110,26 +119,31 @@ InstallFailure Fail(InstallFailure failure, const char* reason) {
 
 InstallFailure InstallPackage(const std::wstring& announcedVersion) {
     if (!ClearFolderAway(kStagingFolder)) {
-        return Fail(InstallFailure::kFolderInUse, "stale update folder");
+        return Fail(InstallFailure::kFolderInUse, "stale update folder",
+                    {"failed", "unpack", "staging-in-use"});
     }
     if (!UnpackIntoStaging()) {
-        return Fail(InstallFailure::kUnpack, "unpack");
+        return Fail(InstallFailure::kUnpack, "unpack", {"failed", "unpack", "unpack-failed"});
     }
     if (!CarriesAnnouncedVersion(announcedVersion)) {
-        return Fail(InstallFailure::kWrongVersion, "version");
+        return Fail(InstallFailure::kWrongVersion, "version",
+                    {"refused", "unpack", "wrong-version"});
     }
     if (CloseOfficeApplication() > 0) {
         g_applicationClosed = true;
     }
     if (!SwapFolders()) {
-        return Fail(InstallFailure::kFolderInUse, "folder swap");
+        return Fail(InstallFailure::kFolderInUse, "folder swap",
+                    {"failed", "swap", "folder-in-use"});
     }
     if (LaunchApplication()) {
         LogEvent("install", {{"result", "ok"}});
         UpdateSelfFromInstallation();
+        NoteAttempt("installed", "start", "ok");
         EndUpdater("installed");
     }
     LogEvent("install", {{"result", "failed"}, {"reason", "the new application does not start"}});
+    NoteAttempt("failed", "start", "no-start");
     PutBackOldApplication();
     const bool oldStarted = LaunchApplication();
     ShowMessageBox(nullptr, oldStarted ? texts::kNewVersionDidNotStart : texts::kAppStartError,

@@ -4,6 +4,7 @@
 #include "install/builtin_unpack.h"
 #include "install/folders.h"
 #include "install/process_launch.h"
+#include "update/update_report.h"
 
 bool UnpackPackage(const std::wstring& archivePath, const std::wstring& folder) {
     // An archive whose directory cannot be read is left to both ways, which
@@ -13,8 +14,10 @@ bool UnpackPackage(const std::wstring& archivePath, const std::wstring& folder) 
         return false;
     }
     if (ExtractArchive(archivePath, folder)) {
+        NoteUnpackWay("powershell");
         return true;
     }
+    NoteUnpackWay("builtin");
     // Nothing PowerShell left behind is mixed with the built-in unpack's files.
     if (!ClearFolderAway(folder)) {
         LogEvent("unpack.end", {{"way", "builtin"}, {"result", "failed"}, {"reason", "folder"}});

@@ -12,6 +12,8 @@
 #include "common/unique_handle.h"
 #include "install/app_processes.h"
 #include "install/self_check.h"
+#include "common/utf8.h"
+#include "update/update_report.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ std::string ErrorIf(bool failed) {
 
 void LogResult(const std::string& from, const std::string& to, const char* result,
                DWORD error = 0) {
+    NoteSelfUpdate(result);
     LogEvent("self_update", {{"from", from},
                              {"to", to},
                              {"result", result},

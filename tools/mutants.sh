@@ -167,6 +167,18 @@ mutant refused-range-kept download/download_package.cpp \
 mutant full-disk-read-on download/download_package.cpp \
     's/if (writer.failed()) {/if (false) {/' \
     'Download'
+mutant office-id-not-sent update/pinned_request.cpp \
+    's/    if (!office.empty()) {/    if (false) {/' \
+    'OfficeId|OfficeScenarios'
+mutant reports-switch-ignored app/main.cpp \
+    's/    if (ZEL_SEND_REPORTS) {/    if (true) {/' \
+    'OfficeScenarios'
+mutant report-before-application-ready update/update_report.cpp \
+    's/        WaitForApplication(pid);/        ;/' \
+    'OfficeScenarios|SparePinSignedReleasesAndSelfUpdate'
+mutant mandatory-record-ignored update/mandatory_record.cpp \
+    's/    return ReadOfficeFile(kMandatorySeenFile, record) \&\&/    return false \&\&/' \
+    'OfficeScenarios'
 
 cmake --build "$work/build/tests" >/dev/null 2>&1 || true
 exit "$missed"

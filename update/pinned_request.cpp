@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "common/log.h"
+#include "update/office_id.h"
 #include "update/office_proxy.h"
 #include "update/proxy_auth.h"
 #include "update/server_identity.h"
@@ -133,6 +134,20 @@ bool Send(HINTERNET request, const std::wstring& headers, ULONGLONG deadline, At
     return error == ERROR_SUCCESS;
 }
 
+// The caller's headers, and the office's id on every request, so that the
+// server can tell offices apart (a staged rollout splits them by it).
+std::wstring RequestHeaders(const std::wstring& extra) {
+    std::wstring headers = extra;
+    const std::string& office = OfficeId();
+    if (!office.empty()) {
+        if (!headers.empty()) {
+            headers += L"\r\n";
+        }
+        headers += L"ZEL-Office: " + std::wstring(office.begin(), office.end());
+    }
+    return headers;
+}
+
 bool Fail(PinnedRequest& out, const char* failure, DWORD error = 0) {
     out.failure = failure;
     out.error = error;
@@ -212,10 +227,11 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         }
     }
     DWORD error = ERROR_SUCCESS;
-    bool sent = Send(request, options.extraHeaders, deadline, record, error);
+    const std::wstring headers = RequestHeaders(options.extraHeaders);
+    bool sent = Send(request, headers, deadline, record, error);
     // A proxy that asks who we are is answered within this attempt, under its deadline.
     const auto resend = [&]() -> std::optional<bool> {
-        const bool resent = Send(request, options.extraHeaders, deadline, record, error);
+        const bool resent = Send(request, headers, deadline, record, error);
         if (out.TimedOut() || error == ERROR_WINHTTP_OPERATION_CANCELLED) {
             return std::nullopt;
         }

@@ -75,11 +75,13 @@ std::vector<ReceivedRequest> ReceivedRequests() {
     ReceivedRequest current;
     while (std::getline(log, line)) {
         if (line.rfind("REQUEST ", 0) == 0) {
-            current = {line.substr(8), {}, 0, 0};
+            current = {line.substr(8), {}, 0, 0, 0};
         } else if (line.rfind("HEADER ", 0) == 0) {
             current.headers.push_back(line.substr(7));
         } else if (line.rfind("BODY ", 0) == 0) {
             current.bodyBytes = std::stoll(line.substr(5));
+        } else if (line.rfind("TIME ", 0) == 0) {
+            current.timeMs = std::stoll(line.substr(5));
         } else if (line == "END") {
             requests.push_back(current);
         } else if (line.rfind("SENT ", 0) == 0 && !requests.empty()) {

@@ -30,7 +30,7 @@ struct ServerResponse {
 void SetServerScenario(const std::vector<ServerResponse>& responses);
 
 // From now on this test program, and the updaters it starts, use the server
-// of end-to-end group `group` (1-4; 0: the main one), so that groups run side
+// of end-to-end group `group` (1-5; 0: the main one), so that groups run side
 // by side.
 void UseServerGroup(int group);
 
@@ -38,7 +38,8 @@ struct ReceivedRequest {
     std::string requestLine;
     std::vector<std::string> headers;
     long long bodyBytes = 0;
-    long long sent = 0;  // body bytes of the answer
+    long long sent = 0;    // body bytes of the answer
+    long long timeMs = 0;  // when it arrived, in milliseconds since 1970
 };
 std::vector<ReceivedRequest> ReceivedRequests();
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <regex>
 
@@ -110,14 +111,15 @@ enum class Op {
     kFocusStart,  // a notification other than a click
     kClickLater,
     kClose,
-    kStatus,     // the status line shows the text
-    kProgress,   // the status lines so far: the download's, then progress up to 100 %
-    kBox,        // a box with the text (and its caption) shows; it is dismissed
-    kDisabled,   // the window takes no input (checked once the notice box is gone)
-    kEnabled,    // the window takes input again
-    kSecondRun,  // another run in the same office meanwhile ends 0 at once
-    kRunning,    // a close request was ignored, and the updater says so in its log
-    kRestart,    // once a part of the download is kept, the updater is killed and run again
+    kStatus,          // the status line shows the text
+    kProgress,        // the status lines so far: the download's, then progress up to 100 %
+    kBox,             // a box with the text (and its caption) shows; it is dismissed
+    kDisabled,        // the window takes no input (checked once the notice box is gone)
+    kEnabled,         // the window takes input again
+    kSecondRun,       // another run in the same office meanwhile ends 0 at once
+    kRunning,         // a close request was ignored, and the updater says so in its log
+    kRestart,         // once a part of the download is kept, the updater is killed and run again
+    kNothingStarted,  // a box shows while no application has been started
 };
 
 struct Step {
@@ -157,7 +159,33 @@ struct Scenario {
     // zel_updater.incoming.exe; `cut` names the copy that is started.
     const wchar_t* cut = nullptr;
     PowerShell powershell = PowerShell::kStandIn;
+    // The update report's query after "from=1.2.3.4&to=2.0.0.0&" (a pattern),
+    // sent after the application started; "": no report at all.
+    const char* report = nullptr;
+    int mandatorySeenDaysAgo = -1;  // the office saw mandatory 2.0.0.0 that many days ago
 };
+
+long long LastWriteMs(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                            data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<long long>((ticks - 116444736000000000ULL) / 10000);
+}
+
+std::string DaysAgoRecord(int days) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks = {{now.dwLowDateTime, now.dwHighDateTime}};
+    ticks.QuadPart -= static_cast<ULONGLONG>(days) * 864000000000ULL;
+    const FILETIME then = {ticks.LowPart, ticks.HighPart};
+    SYSTEMTIME t;
+    FileTimeToSystemTime(&then, &t);
+    char text[64];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02uZ 2.0.0.0", t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
 
 // The application's start records, once there are `count` (or after a while).
 std::vector<AppRecord> Starts(const std::wstring& record, size_t count) {
@@ -201,6 +229,9 @@ class UpdaterEndToEnd : public testing::Test {
         }
         SetServerScenario(s.server);
         UsePowerShell(s.powershell);
+        if (s.mandatorySeenDaysAgo >= 0) {
+            WriteBytes(office / L"zel_updater.mandatory", DaysAgoRecord(s.mandatorySeenDaysAgo));
+        }
         if (s.slowUnpack) {
             SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", L"1500");
         }
@@ -259,19 +290,40 @@ class UpdaterEndToEnd : public testing::Test {
         if (s.requests >= 0) {
             EXPECT_EQ(static_cast<int>(requests.size()), s.requests);
         }
+        const std::string officeId = ReadBytes(office / L"zel_updater.office");
+        for (const ReceivedRequest& r : requests) {  // the office's one id on every request
+            EXPECT_TRUE(std::ranges::count(r.headers, "ZEL-Office: " + officeId) == 1)
+                << r.requestLine;
+        }
+        const auto isReport = [](const ReceivedRequest& r) {
+            return r.requestLine.find("/api/sysboot/report/") != std::string::npos;
+        };
+        if (s.report != nullptr) {
+            const auto report = std::ranges::find_if(requests, isReport);
+            EXPECT_EQ(report == requests.end(), *s.report == '\0') << "a report, when wanted";
+            if (report != requests.end() && *s.report != '\0') {
+                const std::string wanted = "GET /api/sysboot/report/ZEL_ACC\\?office=" + officeId +
+                                           "&from=1\\.2\\.3\\.4&to=2\\.0\\.0\\.[01]&" + s.report;
+                EXPECT_TRUE(std::regex_search(report->requestLine, std::regex(wanted)))
+                    << report->requestLine;
+                EXPECT_GE(report->timeMs, LastWriteMs(record)) << "after the application started";
+            }
+        }
+        std::vector<ReceivedRequest> fetches = requests;
+        std::erase_if(fetches, isReport);
         if (s.resumed) {  // the last request asked only for what was not kept
-            const auto& headers = requests.back().headers;
+            const auto& headers = fetches.back().headers;
             const std::regex range("Range: bytes=[1-9][0-9]*-");
             EXPECT_TRUE(std::ranges::any_of(
                 headers, [&](const std::string& h) { return std::regex_match(h, range); }));
         }
         if (s.differential) {
             long long sent = 0;
-            for (size_t i = 1; i < requests.size(); ++i) {
-                EXPECT_TRUE(std::ranges::any_of(requests[i].headers, [](const std::string& h) {
+            for (size_t i = 1; i < fetches.size(); ++i) {
+                EXPECT_TRUE(std::ranges::any_of(fetches[i].headers, [](const std::string& h) {
                     return h.starts_with("Range: bytes=");
                 }));
-                sent += requests[i].sent;
+                sent += fetches[i].sent;
             }
             const long long budget =
                 std::stoll(ReadBytes(BinFolder() + L"\\archives\\delta-new.budget"));
@@ -379,6 +431,10 @@ class UpdaterEndToEnd : public testing::Test {
                 EXPECT_EQ(second.WaitForExit(10000), 0u);
                 break;
             }
+            case Op::kNothingStarted:
+                run.WaitForBox(30000);
+                EXPECT_TRUE(ReadAppRecords(office / L"app-record.txt").empty());
+                break;
             case Op::kRunning:
                 WaitUntil([&] {
                     return ReadBytes(office / L"zel_updater.log")
@@ -413,6 +469,7 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
         .bodyFile = "bin/archives/delta-new.zip", .delayMs = 700, .rate = 200000};
     const wchar_t* const impatient = L"zel_updater_impatient.exe";
     const wchar_t* const unreachable = L"zel_updater_unreachable.exe";
+    const wchar_t* const opensBooks = L"zel_updater_opens_books.exe";
     const char* const timeout = "check result=failed reason=timeout";
     // clang-format off
     const Scenario scenarios[] = {
@@ -447,7 +504,9 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .server = {v2Digest, Archive("good.zip", 1500)},
          .steps = {{kWindow}, {kClickStart}, {kClickStart}, {kStatus, texts::kStatusInstalling},
                    {kProgress}, {kClickLater}, {kClose}},
-         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2, .slowUnpack = true},
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 3, .slowUnpack = true,
+         .report = "result=installed&stage=start&cause=ok&way=powershell&bytes=[1-9][0-9]*&delta=0"
+                   "&source=origin HTTP"},
         {.name = "later before the download: the running copy is restarted",
          .server = {v2}, .steps = {{kWindow}, {kClickLater}},
          .starts = {L"1.2.3.4", L"1.2.3.4"}, .appRunning = true},
@@ -461,15 +520,17 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .server = {v2Mandatory, Archive("good.zip", 2000)},
          .steps = {{kWindow}, {kSecondRun}, {kStatus, downloading}, {kBox, notice}, {kDisabled},
                    {kClose}, {kRunning}},
-         .starts = {L"1.2.3.4", L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2},
+         .starts = {L"1.2.3.4", L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 3},
         {.name = "failed download: the window stays usable, later restarts",
          .server = {v2, gone},
          .steps = {{kWindow}, {kClickStart}, {kStatus, failed}, {kClickStart}, {kClickLater}},
-         .starts = {L"1.2.3.4"}, .requests = 4},
+         .starts = {L"1.2.3.4"}, .requests = 5,
+         .report = "result=failed&stage=download&cause=http-error&way=&bytes=0&delta=0"},
         {.name = "PowerShell blocked: the updater unpacks the release itself",
          .server = {v2, Archive()}, .steps = {{kWindow}, {kClickStart}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
-         .logged = "unpack.end way=builtin result=ok", .powershell = PowerShell::kBlocked},
+         .logged = "unpack.end way=builtin result=ok", .powershell = PowerShell::kBlocked,
+         .report = "result=installed&stage=start&cause=ok&way=builtin&"},
         {.name = "no PowerShell at all: the same", .server = {v2, Archive()},
          .steps = {{kWindow}, {kClickStart}}, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
          .logged = "unpack.end way=builtin result=ok", .powershell = PowerShell::kMissing},
@@ -477,7 +538,8 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .server = {v2, Archive("damaged.zip")},
          .steps = {{kWindow}, {kClickStart}, {kBox, badArchive}, {kStatus, badArchive},
                    {kClickLater}},
-         .starts = {L"1.2.3.4"}},
+         .starts = {L"1.2.3.4"},
+         .report = "result=failed&stage=unpack&cause=unpack-failed&way=builtin&"},
         {.name = "failed mandatory download: the window can be closed",
          .server = {v2Mandatory, gone},
          .steps = {{kWindow}, {kBox, notice}, {kStatus, failed}, {kEnabled}, {kClose}}},
@@ -485,12 +547,13 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .server = {v2Digest, Archive("good.zip", 0, 265375 / 3), v2Digest, Archive()},
          .steps = {{kWindow}, {kClickStart}, {kRestart}, {kClickStart},
                    {kStatus, texts::kStatusInstalling}},
-         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 4,
+         .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 5,
          .logged = "download result=ok attempts=1", .resumed = true},
         {.name = "3 of 40 files changed: only they travel, in ranges", .server = {v2Delta, deltaNew},
          .steps = {{kWindow}, {kClickStart}, {kStatus, texts::kStatusInstalling}, {kProgress}},
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .logged = "delta result=ok",
-         .previous = "delta-old.zip", .differential = true},
+         .previous = "delta-old.zip", .differential = true,
+         .report = "result=installed&stage=start&cause=ok&way=powershell&bytes=[1-9][0-9]*&delta=1&"},
         {.name = "the previous archive damaged: the whole archive follows",
          .server = {v2Delta, {.bodyFile = "bin/archives/delta-new.zip"}},
          .steps = {{kWindow}, {kClickStart}, {kStatus, texts::kStatusInstalling}},
@@ -501,7 +564,21 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .steps = {{kWindow}, {kBox, notice}, {kDisabled}, {kBox, inUse}, {kStatus, inUse},
                    {kEnabled}, {kClose}},
          .starts = {L"1.2.3.4", L"1.2.3.4"}, .logged = "error=\"32 ", .appRunning = true,
-         .held = L"ZEL"},
+         .held = L"ZEL", .report = "result=failed&stage=swap&cause=folder-in-use&way=powershell&"},
+        {.name = "reports off: nothing is sent", .server = {v2, Archive()},
+         .steps = {{kWindow}, {kClickStart}}, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .requests = 2, .program = L"zel_updater_quiet.exe", .report = ""},
+        {.name = "a server that never answers the report: the updater ends within its budget",
+         .server = {v2, Archive(), {.more = R"("silent": true, "silent_ms": 15000)"}},
+         .steps = {{kWindow}, {kClickStart}}, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "report result=failed outcome=installed stage=start status=0 failure=timeout "
+                   "ms=\\d{1,4}\\s[\\s\\S]*end exit_code=0 reason=installed"},
+        {.name = "server down, the vendor lets offices start: the box, then the application",
+         .steps = {{kNothingStarted}, {kBox, texts::kServerError}}, .starts = {L"1.2.3.4"},
+         .logged = "unreachable decision=start-unreachable", .program = opensBooks},
+        {.name = "server down, a mandatory release seen two days ago: no start",
+         .steps = serverError, .logged = "unreachable decision=blocked", .program = opensBooks,
+         .mandatorySeenDaysAgo = 2},
         // The heal before the check retries like the swap, and nothing clears the only copy.
         {.name = "ZEL missing, ZEL.bak whole: healed before the check",
          .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = {{kHiddenToTheEnd}},
@@ -531,6 +608,46 @@ TEST_F(UpdaterEndToEnd, OfficeScenariosSecondGroup) {
 
 TEST_F(UpdaterEndToEnd, OfficeScenariosThirdGroup) {
     PlayOfficeScenarios(3);
+}
+
+// Each office folder's id: made at the first run, the same on every request
+// and run, a new one for a damaged file, and another in another office.
+TEST_F(UpdaterEndToEnd, OfficeId) {
+    UseServerGroup(5);
+    ScratchFolder scratch;
+    UseAppRecord(scratch.path());
+    SetServerScenario({{.body = ManifestJson("1.2.3.4")}});
+    const auto run = [&](const wchar_t* name) {
+        const std::wstring office = scratch / name;
+        if (!Exists(office)) {
+            MakeFolder(office);
+            InstallApp(office, L"v1.2.3.4");
+        }
+        const size_t before = ReceivedRequests().size();
+        EXPECT_EQ(UpdaterRun(BinFolder() + L"\\zel_updater_test.exe", office).WaitForExit(), 0u);
+        const std::string id = ReadBytes(office + L"\\zel_updater.office");
+        EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{32}"))) << id;
+        const auto requests = ReceivedRequests();
+        EXPECT_GT(requests.size(), before);
+        for (size_t i = before; i < requests.size(); ++i) {
+            EXPECT_EQ(std::ranges::count(requests[i].headers, "ZEL-Office: " + id), 1);
+        }
+        return id;
+    };
+    const std::string first = run(L"a");
+    EXPECT_EQ(run(L"a"), first);
+    WriteBytes(scratch / L"a\\zel_updater.office", first.substr(1) + "g");
+    const std::string replaced = run(L"a");
+    EXPECT_NE(replaced, first);
+    const std::string log = ReadBytes(scratch / L"a\\zel_updater.log");
+    EXPECT_TRUE(std::regex_search(log, std::regex("office result=created [^\\n]*id=" + first +
+                                                  "[\\s\\S]*office result=replaced reason=damaged "
+                                                  "id=" +
+                                                  replaced)))
+        << log;
+    EXPECT_EQ(log.find("office result=created", log.find("office result=created") + 1),
+              std::string::npos);
+    EXPECT_NE(run(L"b"), replaced);
 }
 
 // The trust the updater keeps over the years: a spare server key, signed
@@ -574,8 +691,9 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
     // A signed build refuses a release its key did not sign as it stands.
     const auto refusal = [&](const char* name, const ServerResponse& response, const char* logged) {
         return Scenario{.name = name, .server = {response}, .steps = refused,
-                        .starts = {L"1.2.3.4"}, .requests = 1, .logged = logged,
-                        .program = signedBuild, .trustTestRoot = true};
+                        .starts = {L"1.2.3.4"}, .requests = 2, .logged = logged,
+                        .program = signedBuild, .trustTestRoot = true,
+                        .report = "result=refused&stage=signature&cause=(bad|missing|malformed)&"};
     };
     const Scenario scenarios[] = {
         {.name = "the server moved to the spare key", .server = {
@@ -616,7 +734,8 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
         {.name = "self-update refused: the self-check fails",
          .server = selfUpdate("selfupdate-liar.zip"), .steps = installs, .starts = {L"2.0.0.0"},
          .zelAfter = L"2.0.0.0", .logged = "to=9.9.9.9 result=self-check-failed",
-         .fromOffice = true, .nextRun = "start updater_version=1.1.0.0"},
+         .fromOffice = true, .nextRun = "start updater_version=1.1.0.0",
+         .report = "result=failed&stage=self-update&cause=self-check-failed&"},
         {.name = "self-update refused: not newer", .server = selfUpdate("selfupdate-same.zip"),
          .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
          .logged = "self_update from=1.1.0.0 to=1.1.0.0 result=not-newer", .fromOffice = true,
