@@ -110,6 +110,7 @@ def run_windows(program, *args, allow_failure=True):
                            f"({result.returncode}): "
                            f"{result.stderr.decode(errors='replace').strip() or 'no message'}")
     fields["_stderr"] = result.stderr.decode(errors="replace").strip()
+    fields["_stdout"] = result.stdout.decode("utf-8", "replace")
     return result.returncode, fields
 
 
@@ -226,6 +227,23 @@ def archive_of(release, m):
     return os.path.join(release, url_path(m["url"]).lstrip("/"))
 
 
+def now_signed():
+    return datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def statement_form(tool, path, m):
+    """The form the updater's code signs: the newer one (with the archive's
+    length and the time of signing) where its helper forms that text, which
+    must then be this tool's byte for byte; else the older one."""
+    code, fields = run_windows(tool, "statement", path)
+    text = fields["_stdout"].replace("\r\n", "\n").rstrip("\n")
+    if code != 0 or not text.startswith("ZEL release 2"):
+        return 1
+    if text != release_statement(m).decode("utf-8").replace("\r\n", "\n"):
+        raise ReleaseError(f"this tool and the updater form the signed text differently:\n{text}")
+    return 2
+
+
 def sign_release(release, signing_key, manifest_name="manifest.json"):
     """Signs a finished manifest for its archive with openssl alone: no Wine,
     no build on the key's machine. Signing an already signed manifest signs it
@@ -236,10 +254,12 @@ def sign_release(release, signing_key, manifest_name="manifest.json"):
     if not os.path.isfile(archive):
         raise ReleaseError(f"{archive}: the manifest's archive is missing")
     data = open(archive, "rb").read()
-    if hashlib.sha256(data).hexdigest() != m["sha256"].lower() or str(len(data)) != m["length"]:
+    if hashlib.sha256(data).hexdigest() != m["sha256"].lower() or \
+            str(len(data)) != m.get("length", str(len(data))):
         raise ReleaseError(f"{archive} is not the archive the manifest describes "
                            "(length or SHA-256 differs)")
-    m["signed"] = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    if "length" in m:
+        m["signed"] = now_signed()
     m["signature"] = sign_statement(release_statement(m), signing_key)
     write_manifest(m, path)
     return m
@@ -347,7 +367,12 @@ def build_release(args, tool, into):
         shutil.rmtree(app)
     data = open(archive, "rb").read()
     m["sha256"], m["length"] = hashlib.sha256(data).hexdigest(), str(len(data))
-    write_manifest(m, os.path.join(into, "manifest.json"))
+    m["signed"] = now_signed()  # the time of signing replaces it
+    path = os.path.join(into, "manifest.json")
+    write_manifest(m, path)
+    if statement_form(tool, path, m) == 1:
+        del m["length"], m["signed"]
+        write_manifest(m, path)
     print(f"built {version}: {count} files, {len(data)} bytes, sha256 {m['sha256']}"
           + (f", carries zel_updater.exe {updater}" if updater else ""))
     return m
@@ -379,7 +404,8 @@ def check_release(tool, release, release_keys, unsigned, manifest_name="manifest
                                f"{read_back.get(key)!r}" + (f" ({read_back['_stderr']})"
                                                              if read_back["_stderr"] else ""))
     data = open(archive_of(release, m), "rb").read()
-    if hashlib.sha256(data).hexdigest() != m["sha256"] or str(len(data)) != m.get("length"):
+    if hashlib.sha256(data).hexdigest() != m["sha256"] or \
+            str(len(data)) != m.get("length", str(len(data))):
         raise ReleaseError("the archive is not the one the manifest describes")
     if unsigned:
         if m.get("signature"):
