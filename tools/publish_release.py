@@ -97,8 +97,9 @@ def run_windows(program, *args, allow_failure=True):
     """Runs a Windows program under Wine; returns its exit code and its
     key=value lines. Wine's own complaint is kept for the error message."""
     try:
-        result = subprocess.run(["wine", program, *args], capture_output=True, env=wine_env(),
-                                timeout=300)
+        # Wine takes absolute Linux paths as they stand.
+        paths = [os.path.abspath(a) if os.path.exists(a) else a for a in (program, *args)]
+        result = subprocess.run(["wine", *paths], capture_output=True, env=wine_env(), timeout=300)
     except FileNotFoundError:
         raise ReleaseError("wine is not installed (tools/install_deps.sh installs it)")
     fields = {}
@@ -486,7 +487,7 @@ def command_build(args):
 
 def command_sign(args):
     m = sign_release(args.release, args.signing_key)
-    print(f"signed {m['version']} at {m['signed']}")
+    print(f"signed {m['version']}" + (f" at {m['signed']}" if 'signed' in m else ''))
 
 
 def command_publish(args):
@@ -516,7 +517,7 @@ def command_resign(args):
         sign_release(stage, args.signing_key)
         m = check_release(tool, stage, release_keys_of(args), False)
         os.replace(os.path.join(stage, "manifest.json"), os.path.join(args.out, name))
-        print(f"signed anew: {m['version']} at {m['signed']}")
+        print(f"signed anew: {m['version']}" + (f" at {m['signed']}" if 'signed' in m else ''))
     finally:
         shutil.rmtree(stage, ignore_errors=True)
 
