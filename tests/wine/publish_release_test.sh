@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The release tool in the live folder of a server: the offline steps (build,
 # sign with openssl alone, publish) put a signed release at its versioned
-# path; every refused publish leaves the live folder byte for byte as it was;
-# a candidate is published beside the current manifest and promoted; the
-# signed text is the one the updater verifies. Usage: publish_release_test.sh BUILD
+# path; every refused or cut off publish leaves the live folder byte for byte
+# as it was; a candidate is published beside the current manifest and
+# promoted; the signed text is the one the updater verifies. Usage: publish_release_test.sh BUILD
 set -euo pipefail
 build=$1 root=$(cd "$(dirname "$0")/../.." && pwd)
 mkdir -p "$build/scratch"
@@ -52,6 +52,15 @@ for row in "${refusals[@]}"; do
     [ "$(tree)" = "$before" ] || fail "the live folder changed: ${row#*|}"
 done
 ls -a "$dir" | grep -q staging && fail "a staging folder was left behind"
+# Cut off while its checks run under Wine, after the staging folder is full.
+python3 "$root/tools/publish_release.py" --app-folder "$dir/app" --url "$url" --out "$dir/www" \
+    "${signed[@]}" --release-check "$build/release_check.exe" >/dev/null 2>&1 &
+until compgen -G "$dir/.www.staging-*/manifest.json" >/dev/null; do
+    kill -0 $! 2>/dev/null || fail "the publish to cut off ended first"
+    sleep 0.05
+done
+kill -9 $! && { wait $! || true; }
+[ "$(tree)" = "$before" ] || fail "an interrupted publish changed the live folder"
 
 # A candidate beside the current manifest, then promoted.
 cp "$dir/www/manifest.json" "$dir/current.json"
