@@ -10,6 +10,7 @@ set -euo pipefail
 tests_build=$1 port=$2 root=$(cd "$(dirname "$0")/../.." && pwd)
 mkdir -p "$tests_build/scratch"
 dir=$(mktemp -d "$tests_build/scratch/vendor.XXXXXX")
+chmod 755 "$dir"  # nginx's workers read the server root as another user
 nginx_pid=""
 cleanup() {
     [ -z "$nginx_pid" ] || { kill "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true; }
