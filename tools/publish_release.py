@@ -157,10 +157,14 @@ def shown_notes(notes):
     return notes.replace("\\r\\n", "\r\n").replace("\\n", "\r\n").replace("\\r", "\r")
 
 
-def release_statement(m):
+def release_statement(m, *older):
     """The text the signature covers, byte for byte as the updater forms it:
     everything the updater acts on, the archive's length and the time of
-    signing. A manifest without length and time is the older form."""
+    signing. A manifest without length and time is the older form, which is
+    also what (version, url, sha256, mandatory, notes) gives, as the test
+    fixtures ask for it."""
+    if older:
+        m = dict(zip(("version", "url", "sha256", "mandatory", "notes"), (m, *older)))
     mandatory = "true" if m["mandatory"] in (True, "true") else "false"
     if "signed" not in m and "length" not in m:
         return (f"ZEL release 1\nproduct=ZEL_ACC\nversion={m['version']}\n"

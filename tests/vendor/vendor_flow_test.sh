@@ -54,6 +54,8 @@ cp "$tests_build/bin/apps/v1.0.0.0/zel_acc.exe" office/ZEL/
 cp product/zel_updater.exe "$tests_build/bin/powershell.exe" office/
 export ZEL_APP_RECORD="$dir/app-starts.txt" ZEL_APP_LIFETIME_MS=2000
 (cd office && "$tests_build/wine_run.sh" zel_updater.exe) || fail "the updater ended with $?"
-grep -q "2.0.0.0" "$ZEL_APP_RECORD" || fail "2.0.0.0 was not started: $(cat office/zel_updater.log)"
+# The application writes its record once it runs, after the updater ended.
+for _ in $(seq 300); do grep -qs "2.0.0.0" "$ZEL_APP_RECORD" && break; sleep 0.1; done
+grep -qs "2.0.0.0" "$ZEL_APP_RECORD" || fail "2.0.0.0 was not started: $(cat office/zel_updater.log)"
 "$tests_build/wine_run.sh" product/release_check.exe version office/ZEL/zel_acc.exe |
     grep -q '^version=2.0.0.0' || fail "the office does not hold 2.0.0.0"
