@@ -69,6 +69,7 @@ cmake --build --preset tests --target zel_test_app_v1.0.0.0 zel_test_app_v2.0.0.
 bin="$tests_build/bin"
 # A Wine prefix of the demo's own, apart from the test suite's.
 export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefix"
+export ZEL_RELEASE_WINEPREFIX="$demo_build/wineprefix"
 "$tests_build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
 [ "$prepare" = 0 ] || exit 0
 
@@ -93,11 +94,9 @@ publish() {
     cp "$bin/apps/v$version/zel_acc.exe" "$release/"
     python3 "$root/tools/publish_release.py" \
         --app-folder "$release" --version "$version" --notes "$demo/notes.txt" \
-        --url "https://127.0.0.1/releases/zel.zip" --out "$demo/www" \
+        --url "https://127.0.0.1/releases/$version/zel.zip" --out "$demo/www" \
         --release-check "$tests_build/release_check.exe" "${mandatory_flag[@]}" \
         --signing-key "$keys/release.pem" --release-key "$keys/release.pub.pem"
-    mkdir -p "$demo/www/releases"
-    mv "$demo/www/zel.zip" "$demo/www/releases/zel.zip"
 }
 
 step "Publishing 2.0.0.0$([ "$mandatory" = 1 ] && echo ' (mandatory)')"
@@ -205,7 +204,7 @@ echo "the updater's log, this run:"
 tail -n +$((log_lines + 1)) "$run/zel_updater.log" | sed 's/^/  /'
 delta=$(tail -n +$((log_lines + 1)) "$run/zel_updater.log" | grep ' delta result=' || true)
 fetched=$(sed -n 's/.* bytes_fetched=\([0-9]*\).*/\1/p' <<<"$delta")
-size=$(stat -c %s "$demo/www/releases/zel.zip")
+size=$(stat -c %s "$demo/www/releases/2.1.0.0/zel.zip")
 [[ "$delta" == *"result=ok"* ]] || { echo "demo: the second release was not downloaded differentially" >&2; exit 1; }
 awk -v f="$fetched" -v s="$size" 'BEGIN {
     printf "second release: fetched %d of the archive'"'"'s %d bytes (%.1f %%); the rest came from the previous zel.zip\n", f, s, 100 * f / s }'
