@@ -16,6 +16,7 @@
 #include "install/package_unpack.h"
 #include "install/process_launch.h"
 #include "install/self_update.h"
+#include "update/version_record.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ InstallFailure InstallPackage(const std::wstring& announcedVersion) {
     }
     if (LaunchApplication()) {
         LogEvent("install", {{"result", "ok"}});
+        RaiseVersionRecord(announcedVersion);
         UpdateSelfFromInstallation();
         EndUpdater("installed");
     }
