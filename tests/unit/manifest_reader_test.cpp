@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "update/manifest_reader.h"
+#include "update/release_signature.h"
 #include "update/release_statement.h"
 
 namespace {
@@ -110,6 +111,13 @@ TEST(ReleaseStatement, OneLineAFieldNotesLastAndNothingThatReadsTwoWays) {
         EXPECT_TRUE(expected.empty() ? made.empty() : made.find(expected) != std::wstring::npos)
             << testing::PrintToString(made);
     }
+}
+
+TEST(VerifyReleaseSignature, AStatementUtf8CannotCarryIsMalformed) {
+    // A lone surrogate would otherwise be signed as U+FFFD, and so would any other.
+    const RawPublicKey anyKey = {};
+    EXPECT_EQ(VerifyReleaseSignature(std::wstring(L"notes=\xD800"), L"3006020101020101", anyKey),
+              SignatureVerdict::kMalformed);
 }
 
 TEST(SigningTime, SecondsSince1970AndTheMaximumAge) {
