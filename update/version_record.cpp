@@ -141,10 +141,11 @@ const char* OfferDecisionName(OfferDecision decision) {
 OfferDecision DecideOffer(const std::wstring& offered, const std::wstring& installed,
                           const VersionRecord& record) {
     const VersionQuad release = ParseVersionQuad(offered);
-    if (record.state == RecordState::kPresent &&
-        IsNewerVersion(ParseVersionQuad(record.version), release)) {
-        return OfferDecision::kOlderThanRecorded;
+    if (!IsNewerVersion(release, ParseVersionQuad(installed))) {
+        return OfferDecision::kNotNewer;
     }
-    return IsNewerVersion(release, ParseVersionQuad(installed)) ? OfferDecision::kNewer
-                                                                : OfferDecision::kNotNewer;
+    return record.state == RecordState::kPresent &&
+                   IsNewerVersion(ParseVersionQuad(record.version), release)
+               ? OfferDecision::kOlderThanRecorded
+               : OfferDecision::kNewer;
 }

@@ -37,9 +37,8 @@ enum class OfferDecision { kNewer, kNotNewer, kOlderThanRecorded };
 // As logged: newer, not-newer, older-than-recorded.
 const char* OfferDecisionName(OfferDecision decision);
 
-// An offered release below the record is refused; otherwise it is newer when
-// above the installed version (which reads "0.0.0.0" when it could not be
-// read, so a missing application is repaired with a release at or above the
-// record).
+// Newer when above the installed version (which reads "0.0.0.0" when it
+// could not be read) and not below the record: a missing application is
+// repaired with a release at or above the record, never with an older one.
 OfferDecision DecideOffer(const std::wstring& offered, const std::wstring& installed,
                           const VersionRecord& record);

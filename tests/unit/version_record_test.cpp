@@ -87,6 +87,7 @@ TEST(DecideOffer, NeverBelowTheRecordAndAMissingApplicationRepaired) {
         {L"2.0.0.0", L"1.2.3.4", damaged, kNewer},
         {L"3.0.0.0", L"3.0.0.0", at(L"3.0.0.0"), kNotNewer},
         {L"3.0.0.1", L"3.0.0.0", at(L"3.0.0.0"), kNewer},
+        {L"1.0.0.0", L"3.0.0.0", at(L"3.0.0.0"), kNotNewer},  // below the installed one too
     };
     for (const auto& [offered, installed, record, decision] : cases) {
         EXPECT_EQ(DecideOffer(offered, installed, record), decision)
