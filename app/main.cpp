@@ -33,6 +33,7 @@
 #include "update/update_info.h"
 #include "update/update_report.h"
 #include "update/version_quad.h"
+#include "update/version_record.h"
 
 // Build-time choices of the vendor (CMake options of the same names).
 #ifndef ZEL_SEND_REPORTS
@@ -71,14 +72,14 @@ std::optional<SignatureVerdict> CheckBuiltInSignature(const UpdateManifest& mani
         std::copy(std::begin(kReleaseKeys[i]), std::end(kReleaseKeys[i]), key.begin());
         verdict = CheckReleaseSignature(manifest, key);
         if (verdict != SignatureVerdict::kBad) {
-            return verdict;
+            break;
         }
     }
-    return verdict;
+    return WithFreshness(verdict, manifest, kManifestMaxAgeDays, SecondsSince1970());
 }
 
-void LogManifest(const UpdateCheck& check, const bool newer,
-                 const std::optional<SignatureVerdict>& signature) {
+void LogManifest(const UpdateCheck& check, const OfferDecision decision,
+                 const VersionRecord& record, const std::optional<SignatureVerdict>& signature) {
     const bool refused = signature && *signature != SignatureVerdict::kGood;
     Sha256Digest digest;
     LogEvent("manifest",
@@ -90,8 +91,9 @@ void LogManifest(const UpdateCheck& check, const bool newer,
                              : (check.manifest.sha256.empty() ? "absent" : "malformed")},
               {"bytes", check.manifestBytes},
               {"installed", check.installedVersion},
+              {"recorded", record.state == RecordState::kPresent ? record.version : L""},
               {"signature", signature ? SignatureVerdictName(*signature) : ""},
-              {"decision", refused ? "refused" : (newer ? "newer" : "not-newer")}});
+              {"decision", refused ? "refused" : OfferDecisionName(decision)}});
 }
 
 // A vendor may let offices open their books while the server is down, unless
@@ -165,10 +167,15 @@ int RunUpdater(int showCommand) {
         }
         EndUpdater("no answer from the update server");
     }
-    const bool newer = IsNewerVersion(ParseVersionQuad(check->manifest.version),
-                                      ParseVersionQuad(check->installedVersion));
+    // The floor every offer is held to: what the office ever had, so that an
+    // application that cannot be read does not let an older release in.
+    const VersionRecord record =
+        check->installedRead ? RaiseVersionRecord(check->installedVersion) : ReadVersionRecord();
+    const OfferDecision decision =
+        DecideOffer(check->manifest.version, check->installedVersion, record);
+    const bool newer = decision == OfferDecision::kNewer;
     const std::optional<SignatureVerdict> signature = CheckBuiltInSignature(check->manifest);
-    LogManifest(*check, newer, signature);
+    LogManifest(*check, decision, record, signature);
     if ((signature && *signature != SignatureVerdict::kGood) || !newer) {
         EndStartOfRun(StartOutcome::kCompleted);
     }
@@ -178,6 +185,9 @@ int RunUpdater(int showCommand) {
         NoteAttempt("refused", "signature", SignatureVerdictName(*signature));
         // Nothing of a release the vendor did not sign is shown or acted on.
         StartApplicationAndEnd("release not signed by the vendor's key");
+    }
+    if (decision == OfferDecision::kOlderThanRecorded) {
+        StartApplicationAndEnd("release below the version this office had");
     }
     if (ZEL_START_WHEN_UNREACHABLE && newer && check->manifest.mandatory) {
         RecordMandatorySeen(check->manifest.version);

@@ -4,11 +4,13 @@
 
 #include "app/app_messages.h"
 #include "app/progress_display.h"
+#include "app/release_trust.h"
 #include "common/office_paths.h"
 #include "common/texts.h"
 #include "download/download_package.h"
 #include "install/app_processes.h"
 #include "install/package_install.h"
+#include "update/server_identity.h"
 #include "update/update_info.h"
 #include "update/update_report.h"
 
@@ -36,8 +38,10 @@ void ReportFailedUpdate(HWND window, const wchar_t* status) {
 DWORD RunUpdate(HWND window) {
     PostStatus(window, texts::kStatusDownloading);
     PostedProgress progress(window);
+    // The signed length when the release states one; else the build's bound.
+    const ArchiveBound bound{StatedLength(UpdateInfo.manifest), kMaxArchiveBytes};
     if (!DownloadPackage(UpdateInfo.manifest.url, UpdateInfo.manifest.sha256, kPackageFile,
-                         progress)) {
+                         progress, bound)) {
         NoteAttempt("failed", "download", nullptr);
         ReportFailedUpdate(window, texts::kStatusDownloadFailed);
         return 1;

@@ -53,20 +53,34 @@ function(zel_release_key_to_hex key out_var)
     set(${out_var} "${hex}" PARENT_SCOPE)
 endfunction()
 
-# zel_add_server_identity(name host port pins [DEADLINE_MS ms] [RELEASE_KEY keys])
+# zel_add_server_identity(name host port pins [DEADLINE_MS ms] [RELEASE_KEY keys]
+#                         [MAX_AGE_DAYS days])
 # Up to four pins, separated by ";" or ",": a key matching any of them
 # passes, so a spare key can be built in before it is needed. DEADLINE_MS
 # shortens the manifest check's 30 s deadline, for test builds that must see
 # it pass without waiting half a minute. RELEASE_KEY takes one or two keys,
 # separated by ";" or ",": the current one and, during a hand-over, the next;
 # a release either signed is accepted. Without RELEASE_KEY, releases are not
-# signature-checked.
+# signature-checked. MAX_AGE_DAYS (default ZEL_MANIFEST_MAX_AGE_DAYS) refuses
+# signed releases signed longer ago; the archive bound of releases without a
+# signed length is ZEL_MAX_ARCHIVE_BYTES.
 function(zel_add_server_identity name host port pins)
-    cmake_parse_arguments(ARG "" "DEADLINE_MS;RELEASE_KEY" "" ${ARGN})
+    cmake_parse_arguments(ARG "" "DEADLINE_MS;RELEASE_KEY;MAX_AGE_DAYS" "" ${ARGN})
     set(ZEL_IDENTITY_DEADLINE_MS 30000)
     if(ARG_DEADLINE_MS)
         set(ZEL_IDENTITY_DEADLINE_MS "${ARG_DEADLINE_MS}")
     endif()
+    set(ZEL_IDENTITY_MAX_AGE_DAYS "${ZEL_MANIFEST_MAX_AGE_DAYS}")
+    if(DEFINED ARG_MAX_AGE_DAYS)
+        set(ZEL_IDENTITY_MAX_AGE_DAYS "${ARG_MAX_AGE_DAYS}")
+    endif()
+    if(NOT ZEL_IDENTITY_MAX_AGE_DAYS MATCHES "^[0-9]+$" OR ZEL_IDENTITY_MAX_AGE_DAYS GREATER 36500)
+        message(FATAL_ERROR "ZEL_MANIFEST_MAX_AGE_DAYS must be a number of days (0: no limit).")
+    endif()
+    if(NOT ZEL_MAX_ARCHIVE_BYTES MATCHES "^[1-9][0-9]*$")
+        message(FATAL_ERROR "ZEL_MAX_ARCHIVE_BYTES must be a positive number of bytes.")
+    endif()
+    set(ZEL_IDENTITY_MAX_ARCHIVE_BYTES "${ZEL_MAX_ARCHIVE_BYTES}")
     string(REPLACE "," ";" pins "${pins}")
     list(LENGTH pins count)
     if(count EQUAL 0 OR count GREATER 4)

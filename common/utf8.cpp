@@ -35,3 +35,21 @@ std::string WideToUtf8(const std::wstring& text) {
     }
     return out;
 }
+
+std::optional<std::string> WideToUtf8Exact(const std::wstring& text) {
+    if (text.empty() || text.size() > INT_MAX) {
+        return text.empty() ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
+    const int count = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), count,
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string out(static_cast<size_t>(length), '\0');
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), count, out.data(), length,
+                            nullptr, nullptr) != length) {
+        return std::nullopt;
+    }
+    return out;
+}

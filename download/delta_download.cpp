@@ -285,6 +285,12 @@ class DeltaRun {
         }
         fresh.total = range->total;
         fresh.tailFrom = range->first;
+        if (const char* refused = RefuseLength(range->total, job_.bound)) {
+            clock_.Stop();
+            LogEvent("delta.length", {{"total", range->total},
+                                      {"bound", job_.bound.exact.value_or(job_.bound.most)}});
+            return Fail(refused);
+        }
         fresh.validator = ValidatorOf(http.request.get());
         if (range->last + 1 != range->total ||
             range->last - range->first + 1 != std::min(asked, range->total) ||
@@ -307,6 +313,12 @@ class DeltaRun {
         if (!location || location->size > kMaxDirectoryBytes) {
             return Fail("not-understood");
         }
+        // Anything between the directory and the end record would have to be
+        // read to reach the directory, and a hostile end record can put the
+        // directory gigabytes before itself.
+        if (location->offset + location->size != location->endOffset) {
+            return Fail("directory-gap");
+        }
         if (location->offset < fresh.tailFrom && !FetchDirectoryStart(*location, fresh)) {
             return false;
         }
@@ -323,6 +335,10 @@ class DeltaRun {
 
     // The part of a directory longer than the first request brought.
     bool FetchDirectoryStart(const zip::DirectoryLocation& location, NewArchive& fresh) {
+        // Memory holds the directory and what followed it, never more.
+        if (fresh.tailFrom - location.offset > kMaxDirectoryBytes) {
+            return Fail("not-understood");
+        }
         const uint64_t last = fresh.tailFrom - 1;
         PinnedRequest http;
         const std::optional<ContentRange> range = OpenRange(

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "download/download_sink.h"
+#include "download/length_headers.h"
 #include "download/sha256.h"
 #include "update/pinned_request.h"
 
@@ -24,6 +25,8 @@ struct DeltaJob {
     const HttpTimeouts* timeouts = nullptr;
     DWORD headersDeadlineMs = 0;
     DWORD retryPauseMs = 0;
+    // The archive's total (every Content-Range's) must keep to it.
+    ArchiveBound bound;
 };
 
 // Fetches the new archive's directory with ranged requests, plans it against
@@ -32,7 +35,8 @@ struct DeltaJob {
 // the part, verified by length and SHA-256, has replaced the previous archive.
 // False when it does not apply (no digest, no readable previous archive, a
 // server without ranges or a validator, an archive it does not understand,
-// a plan that would fetch most of the file anyway) or fails: the part then
+// a plan that would fetch most of the file anyway, a total the bound refuses,
+// a directory that does not end where the end record begins) or fails: the part then
 // holds only bytes a normal download may resume from (with their record), or
 // nothing, and the previous archive is as it was.
 bool DownloadDelta(const DeltaJob& job, DownloadSink& sink);

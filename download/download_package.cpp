@@ -49,6 +49,7 @@ struct Job {
     std::optional<Sha256Digest> expected;
     std::wstring filePath;
     std::wstring partPath;
+    ArchiveBound bound;
 };
 
 struct AttemptResult {
@@ -61,8 +62,9 @@ struct AttemptResult {
 
 struct Transfer {
     uint64_t received = 0;
-    bool complete = false;  // the server had nothing more to send
-    DWORD error = 0;        // of the read that failed
+    bool complete = false;    // the server had nothing more to send
+    bool pastLength = false;  // it had more than the archive's length: none of it was taken
+    DWORD error = 0;          // of the read that failed
 };
 
 // One "download.attempt" line, whatever way the attempt ends.
@@ -87,9 +89,10 @@ struct AttemptLog {
     }
 };
 
-// Reads the body chunk by chunk, exactly as WinHTTP offers it, into the writer.
-Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, ChunkWriter& writer,
-                  DownloadSink& sink) {
+// Reads the body chunk by chunk, exactly as WinHTTP offers it, into the writer,
+// up to `room` bytes: a chunk that would go past them ends the transfer unread.
+Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, uint64_t room,
+                  ChunkWriter& writer, DownloadSink& sink) {
     Transfer transfer;
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
@@ -100,6 +103,10 @@ Transfer ReadBody(HINTERNET request, uint64_t total, uint64_t offset, ChunkWrite
         }
         if (available == 0) {
             transfer.complete = true;
+            return transfer;
+        }
+        if (available > room - transfer.received) {
+            transfer.pastLength = true;
             return transfer;
         }
         DWORD read = 0;
@@ -133,7 +140,8 @@ void LogHttpFailure(const AttemptLog& log, DWORD status, DWORD error) {
 // The record of a part this attempt may continue, when there is one.
 std::optional<ResumeRecord> UsableRecord(const Job& job) {
     std::optional<ResumeRecord> record = LoadResumeRecord(job.partPath);
-    if (record && !RecordContinues(*record, job.path, job.sha256, PartLength(job.partPath))) {
+    if (record && (!RecordContinues(*record, job.path, job.sha256, PartLength(job.partPath)) ||
+                   RefuseLength(record->total, job.bound) != nullptr)) {
         record.reset();
     }
     return record;
@@ -184,9 +192,19 @@ std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog&
     ResumeRecord record{job.path, job.sha256, ValidatorOf(http.request.get()), 0, 0};
     result.fileChanged = resume && record.validator != resume->validator;
     result.offset = log.offset = 0;
-    record.total =
-        ParseContentLength(QueryHeaderText(http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH))
-            .value_or(0);
+    const std::optional<uint64_t> length =
+        ParseContentLength(QueryHeaderText(http.request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
+    if (const char* refused = RefuseLength(length, job.bound)) {
+        const bool chunked =
+            QueryHeaderText(http.request.get(), WINHTTP_QUERY_TRANSFER_ENCODING) == L"chunked";
+        log.Write(LogField("end", refused), LogField("status", http.status),
+                  LogField("length", length ? std::to_string(*length) : std::string("none")),
+                  LogField("chunked", chunked),
+                  LogField("bound", job.bound.exact.value_or(job.bound.most)));
+        return std::nullopt;
+    }
+    // Without a Content-Length the signed length is the whole file's.
+    record.total = length.value_or(job.bound.exact.value_or(0));
     return record;
 }
 
@@ -260,7 +278,8 @@ void Conclude(const Job& job, ResumeRecord record, PartFile& part, const Transfe
 std::optional<ResumeRecord> WholePart(const Job& job) {
     std::optional<ResumeRecord> record = LoadResumeRecord(job.partPath);
     if (record && record->path == job.path && record->sha256 == job.sha256 &&
-        record->kept == record->total && PartLength(job.partPath) == record->total) {
+        record->kept == record->total && PartLength(job.partPath) == record->total &&
+        RefuseLength(record->total, job.bound) == nullptr) {
         return record;
     }
     return std::nullopt;
@@ -300,7 +319,8 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
     bool wrote = true;
     if (fetch) {
         ChunkWriter writer(part.file.get(), part.hash, std::move(checkpoint));
-        transfer = ReadBody(http.request.get(), record->total, record->kept, writer, sink);
+        transfer = ReadBody(http.request.get(), record->total, record->kept,
+                            record->total - std::min(record->total, record->kept), writer, sink);
         wrote = writer.Finish();
         error = writer.error();
     }
@@ -310,6 +330,14 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
         log.Write(LogField("end", "write-error"), LogField("error", ErrorWithText(error)));
         return result;
     }
+    if (transfer.pastLength) {
+        // A server that sends more than the archive's length is not sending
+        // the archive; what it sent is not kept.
+        Fail(job, part, result);
+        log.Write(LogField("end", "past-length"), LogField("received", record->kept + log.bytes),
+                  LogField("total", record->total));
+        return result;
+    }
     Conclude(job, *record, part, transfer, log, result);
     return result;
 }
@@ -317,8 +345,8 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
 }  // namespace
 
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
-                     const std::wstring& filePath, DownloadSink& sink) {
-    Job job{RequestPathFromUrl(url), sha256, std::nullopt, filePath, filePath + L".part"};
+                     const std::wstring& filePath, DownloadSink& sink, const ArchiveBound& bound) {
+    Job job{RequestPathFromUrl(url), sha256, std::nullopt, filePath, filePath + L".part", bound};
     // A manifest without a digest is downloaded unchecked, as older servers
     // send none; a digest that cannot be read checks nothing, so it fails.
     if (!sha256.empty()) {
@@ -339,11 +367,11 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
     int attempts = 0;
     // The previous archive may hold most of this one, unless a verified part
     // only waits to be moved.
-    bool done =
-        !WholePart(job) &&
-        DownloadDelta({job.path, job.sha256, job.expected, job.filePath, job.partPath,
-                       &kDownloadTimeouts, ZEL_DOWNLOAD_HEADERS_DEADLINE_MS, kPauseAfterFailureMs},
-                      sink);
+    bool done = !WholePart(job) &&
+                DownloadDelta({job.path, job.sha256, job.expected, job.filePath, job.partPath,
+                               &kDownloadTimeouts, ZEL_DOWNLOAD_HEADERS_DEADLINE_MS,
+                               kPauseAfterFailureMs, bound},
+                              sink);
     while (!done && idle < kIdleAttemptsAllowed && attempts < kMaxAttempts) {
         const AttemptResult attempt = RunAttempt(job, ++attempts, sink);
         done = attempt.done;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "download/download_sink.h"
+#include "download/length_headers.h"
 
 // The body goes to "<file>.part" and becomes the file only when the whole of
 // it arrived (as many bytes as the server announced) and, when `sha256` is
@@ -18,5 +19,9 @@
 // a run makes at most 100.
 // Before the first attempt, an earlier file at `filePath` may lend the
 // entries the new archive shares with it (see delta_download.h).
+// The archive is held to `bound`: an answer whose length (Content-Length or
+// Content-Range total) breaks it, or that goes on past the length, ends its
+// attempt before a byte more is written, so the part never grows beyond it.
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
-                     const std::wstring& filePath, DownloadSink& sink);
+                     const std::wstring& filePath, DownloadSink& sink,
+                     const ArchiveBound& bound = {});

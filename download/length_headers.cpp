@@ -44,3 +44,13 @@ std::optional<ContentRange> ParseContentRange(std::wstring_view text) {
     }
     return ContentRange{*first, *last, *total};
 }
+
+const char* RefuseLength(std::optional<uint64_t> total, const ArchiveBound& bound) {
+    if (bound.exact) {
+        return total && *total != *bound.exact ? "length-mismatch" : nullptr;
+    }
+    if (!total) {
+        return "no-length";
+    }
+    return *total > bound.most ? "too-large" : nullptr;
+}

@@ -17,6 +17,7 @@
 #include "install/process_launch.h"
 #include "install/self_update.h"
 #include "update/update_report.h"
+#include "update/version_record.h"
 
 namespace {
 
@@ -138,6 +139,7 @@ InstallFailure InstallPackage(const std::wstring& announcedVersion) {
     }
     if (LaunchApplication()) {
         LogEvent("install", {{"result", "ok"}});
+        RaiseVersionRecord(announcedVersion);
         UpdateSelfFromInstallation();
         NoteAttempt("installed", "start", "ok");
         EndUpdater("installed");

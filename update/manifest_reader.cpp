@@ -35,6 +35,13 @@ std::wstring ExtractJsonValue(const std::wstring& text, const wchar_t* key) {
     return {};
 }
 
+std::optional<std::wstring> FindJsonValue(const std::wstring& text, const wchar_t* key) {
+    if (text.find(L"\"" + std::wstring(key) + L"\"") == std::wstring::npos) {
+        return std::nullopt;
+    }
+    return ExtractJsonValue(text, key);
+}
+
 UpdateManifest ParseManifest(const std::wstring& text) {
     UpdateManifest manifest;
     manifest.version = ExtractJsonValue(text, L"version");
@@ -45,5 +52,7 @@ UpdateManifest ParseManifest(const std::wstring& text) {
     manifest.releaseDate = ExtractJsonValue(text, L"releaseDate");
     manifest.mandatory = ExtractJsonValue(text, L"mandatory") == L"true";
     manifest.signature = ExtractJsonValue(text, L"signature");
+    manifest.length = FindJsonValue(text, L"length");
+    manifest.signedAt = FindJsonValue(text, L"signed");
     return manifest;
 }

@@ -51,8 +51,8 @@ bool MatchesAPin(const std::array<BYTE, 32>& digest) {
 // A key no pin knows passes only in a build whose releases are signed, and
 // only with a chain the system trusts for the server's name: then an office's
 // HTTPS inspection can read the traffic but cannot change or invent a release.
-bool TrustedBySystemInstead(HINTERNET request, AttemptRecord& record) {
-    if (!kReleaseKeyBuiltIn || !SystemTrustsServerChain(request, kUpdateServerHost)) {
+bool TrustedBySystemInstead(HINTERNET request, ULONGLONG deadline, AttemptRecord& record) {
+    if (!kReleaseKeyBuiltIn || !SystemTrustsServerChain(request, kUpdateServerHost, deadline)) {
         return false;
     }
     record.trust = "system";
@@ -254,7 +254,7 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         record.key = "mismatch";
         record.presented = ToHex(presented->data(), presented->size());
     }
-    if (!pinned && !(presented && TrustedBySystemInstead(request, record))) {
+    if (!pinned && !(presented && TrustedBySystemInstead(request, deadline, record))) {
         DWORD status = 0;
         DWORD statusSize = sizeof(status);
         // Without any certificate the answer is the proxy's own (Windows

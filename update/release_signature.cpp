@@ -60,6 +60,8 @@ const char* SignatureVerdictName(SignatureVerdict verdict) {
             return "missing";
         case SignatureVerdict::kMalformed:
             return "malformed";
+        case SignatureVerdict::kStale:
+            return "stale";
         case SignatureVerdict::kBad:
             break;
     }
@@ -73,10 +75,11 @@ SignatureVerdict VerifyReleaseSignature(const std::optional<std::wstring>& state
     }
     const auto der = ParseHexBytes(signature);
     const auto raw = der ? DerSignatureToRaw(*der) : std::nullopt;
-    if (!statement || !raw) {
+    const auto bytes = statement ? WideToUtf8Exact(*statement) : std::nullopt;
+    if (!bytes || !raw) {
         return SignatureVerdict::kMalformed;
     }
-    const auto digest = Sha256Of(WideToUtf8(*statement));
+    const auto digest = Sha256Of(*bytes);
     return digest && Verifies(*digest, *raw, key) ? SignatureVerdict::kGood
                                                   : SignatureVerdict::kBad;
 }

@@ -70,16 +70,83 @@ std::optional<RawPublicKey> KeyFromPoint(const std::vector<unsigned char>& point
 }  // namespace
 
 std::optional<std::wstring> ReleaseStatement(const ReleaseFields& fields) {
-    if (HasLineBreak(fields.version) || HasLineBreak(fields.urlPath) ||
-        !ParseHexBytes(fields.sha256) || fields.sha256.size() != 64) {
+    if (HasLineBreak(fields.version) || HasLineBreak(fields.urlPath) || HasLineBreak(fields.url) ||
+        !ParseHexBytes(fields.sha256) || fields.sha256.size() != 64 ||
+        fields.length.has_value() != fields.signedAt.has_value()) {
         return std::nullopt;
     }
     std::wstring sha256 = fields.sha256;
     std::transform(sha256.begin(), sha256.end(), sha256.begin(),
                    [](wchar_t c) { return c >= L'A' && c <= L'F' ? c - L'A' + L'a' : c; });
-    return L"ZEL release 1\nproduct=ZEL_ACC\nversion=" + fields.version + L"\nurl_path=" +
-           fields.urlPath + L"\nsha256=" + sha256 + L"\nmandatory=" +
-           (fields.mandatory ? L"true" : L"false") + L"\nnotes=" + fields.notesShown;
+    const std::wstring mandatory = fields.mandatory ? L"true" : L"false";
+    if (!fields.length) {
+        return L"ZEL release 1\nproduct=ZEL_ACC\nversion=" + fields.version + L"\nurl_path=" +
+               fields.urlPath + L"\nsha256=" + sha256 + L"\nmandatory=" + mandatory + L"\nnotes=" +
+               fields.notesShown;
+    }
+    if (!ParseSignedLength(*fields.length) || !ParseSigningTime(*fields.signedAt)) {
+        return std::nullopt;
+    }
+    return L"ZEL release 2\nproduct=ZEL_ACC\nversion=" + fields.version + L"\nurl=" + fields.url +
+           L"\nlength=" + *fields.length + L"\nsha256=" + sha256 + L"\nmandatory=" + mandatory +
+           L"\nsigned=" + *fields.signedAt + L"\nnotes=" + fields.notesShown;
+}
+
+std::optional<unsigned long long> ParseSignedLength(std::wstring_view text) {
+    if (text.empty() || text.size() > 20 || (text[0] == L'0' && text.size() > 1)) {
+        return std::nullopt;
+    }
+    unsigned long long value = 0;
+    for (const wchar_t c : text) {
+        const unsigned digit = static_cast<unsigned>(c - L'0');
+        if (c < L'0' || c > L'9' || value > (~0ull - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::optional<long long> ParseSigningTime(std::wstring_view text) {
+    // Where each number starts, its width and its range; between them the
+    // fixed characters of "YYYY-MM-DDTHH:MM:SSZ".
+    const std::wstring_view shape = L"0000-00-00T00:00:00Z";
+    if (text.size() != shape.size()) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= L'0' && text[i] <= L'9';
+        if (shape[i] == L'0' ? !digit : text[i] != shape[i]) {
+            return std::nullopt;
+        }
+    }
+    const auto number = [&](size_t at, size_t width) {
+        long long value = 0;
+        for (size_t i = at; i < at + width; ++i) {
+            value = value * 10 + (text[i] - L'0');
+        }
+        return value;
+    };
+    const long long year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const long long hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int monthDays[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > monthDays[month - 1] ||
+        hour > 23 || minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    // Days from 1970-01-01 to the first of the month (the civil-from-days
+    // count, with March as the year's first month so the leap day comes last).
+    const long long y = month <= 2 ? year - 1 : year;
+    const long long era = y / 400, yearOfEra = y - era * 400;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+bool IsStatementStale(long long signedAt, long long now, unsigned maxAgeDays) {
+    return maxAgeDays != 0 && now - signedAt > static_cast<long long>(maxAgeDays) * 86400;
 }
 
 std::optional<std::vector<unsigned char>> ParseHexBytes(std::wstring_view text) {

@@ -26,3 +26,11 @@ extern const bool kReleaseKeyBuiltIn;
 // From the start of the manifest request to its last byte. 30 s in every
 // product build.
 extern const DWORD kManifestDeadlineMs;
+
+// Signed releases signed more than this many days ago are refused (and, when
+// it is not 0, releases signed in the older form, which carry no time). 0:
+// no limit. Set by ZEL_MANIFEST_MAX_AGE_DAYS.
+extern const unsigned kManifestMaxAgeDays;
+
+// The most an archive without a signed length may be (ZEL_MAX_ARCHIVE_BYTES).
+extern const unsigned long long kMaxArchiveBytes;

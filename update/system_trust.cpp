@@ -24,9 +24,14 @@ UniqueCertContext PresentedCertificate(HINTERNET request) {
     return UniqueCertContext(raw);
 }
 
-bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host) {
+bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host, ULONGLONG deadline) {
     const UniqueCertContext certificate = PresentedCertificate(request);
     if (!certificate) {
+        return false;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (deadline != 0 && now >= deadline) {
+        LogEvent("trust", {{"result", "failed"}, {"reason", "timeout"}});
         return false;
     }
     LPSTR serverAuth[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
@@ -35,9 +40,12 @@ bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host) {
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = serverAuth;
+    // Cache only: a fetch of an intermediate (or of anything a hostile
+    // certificate names) would run outside every deadline of ours.
     PCCERT_CHAIN_CONTEXT rawChain = nullptr;
     if (!CertGetCertificateChain(nullptr, certificate.get(), nullptr, certificate.get()->hCertStore,
-                                 &chainPara, 0, nullptr, &rawChain)) {
+                                 &chainPara, CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr,
+                                 &rawChain)) {
         LogEvent("trust", {{"result", "failed"}, {"error", ErrorWithText(GetLastError())}});
         return false;
     }

@@ -13,4 +13,8 @@ UniqueCertContext PresentedCertificate(HINTERNET request);
 
 // The end-entity certificate of the response, with the certificates sent
 // along, chained to a trusted root and valid for `host` under the SSL policy.
-bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host);
+// The chain is built from what the machine holds: nothing is fetched from
+// the network (a missing intermediate fails the chain), so the check ends
+// within the request's `deadline` (GetTickCount64; 0: none), which a check
+// begun past it refuses.
+bool SystemTrustsServerChain(HINTERNET request, const wchar_t* host, ULONGLONG deadline = 0);

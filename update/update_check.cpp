@@ -8,7 +8,9 @@
 
 std::optional<UpdateCheck> CheckForUpdate() {
     UpdateCheck check;
-    check.installedVersion = ReadInstalledVersion().value_or(L"0.0.0.0");
+    const std::optional<std::wstring> installed = ReadInstalledVersion();
+    check.installedRead = installed.has_value();
+    check.installedVersion = installed.value_or(L"0.0.0.0");
     ReplacePlusWithDot(check.installedVersion);
 
     std::wstring text;

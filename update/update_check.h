@@ -10,6 +10,7 @@
 struct UpdateCheck {
     // As sent to the server: "0.0.0.0" when it could not be read, "+" as ".".
     std::wstring installedVersion;
+    bool installedRead = false;  // false: missing or unreadable, whatever the text says
     UpdateManifest manifest;
     size_t manifestBytes = 0;
 };

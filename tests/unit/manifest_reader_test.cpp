@@ -5,6 +5,7 @@
 
 #include "common/hex.h"
 #include "update/manifest_reader.h"
+#include "update/release_signature.h"
 #include "update/release_statement.h"
 
 namespace {
@@ -52,26 +53,92 @@ TEST(ParseManifest, FillsTheEightFieldsFromTheirKeysInAnyOrder) {
     EXPECT_EQ(fields(ParseManifest(LR"({"version": "2.1.0.0", "notes": "n", "mandatory": true})")),
               (std::vector<std::wstring>{L"2.1.0.0", L"", L"", L"n", L"", L"", L"mandatory", L""}));
     EXPECT_EQ(fields(ParseManifest(L"")), std::vector<std::wstring>(8));
+    // Length and signing time: there (even empty or not a string) or not.
+    const UpdateManifest both = ParseManifest(LR"({"length": "12", "signed": 5})");
+    EXPECT_EQ(both.length.value_or(L"none") + L"|" + both.signedAt.value_or(L"none"), L"12|");
+    EXPECT_FALSE(ParseManifest(LR"({"version": "2"})").length.has_value());
 }
 
 TEST(ReleaseStatement, OneLineAFieldNotesLastAndNothingThatReadsTwoWays) {
     const std::wstring digest(64, L'A');
-    const ReleaseFields good{L"2.0.0.0", L"/r/zel.zip?a=1", digest, true, L"a\r\nversion=9"};
-    const std::pair<ReleaseFields, const wchar_t*> cases[] = {
-        {good,
-         L"ZEL release 1\nproduct=ZEL_ACC\nversion=2.0.0.0\nurl_path=/r/zel.zip?a=1\n"
-         L"sha256=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n"
-         L"mandatory=true\nnotes=a\r\nversion=9"},
-        {{L"2\n", L"/", digest, false, L""}, nullptr},
-        {{L"2", L"/\r", digest, false, L""}, nullptr},
-        {{L"2", L"/", L"", false, L""}, nullptr},
-        {{L"2", L"/", std::wstring(63, L'a'), false, L""}, nullptr},
-        {{L"2", L"/", std::wstring(63, L'a') + L"g", false, L""}, nullptr},
+    const std::wstring a64(64, L'a');
+    const ReleaseFields old{.version = L"2.0.0.0",
+                            .url = L"https://h:1/r/zel.zip?a=1",
+                            .urlPath = L"/r/zel.zip?a=1",
+                            .sha256 = digest,
+                            .mandatory = true,
+                            .notesShown = L"a\r\nversion=9"};
+    const auto with = [&](const wchar_t* length, const wchar_t* time) {
+        ReleaseFields fields = old;
+        fields.length = length ? std::optional<std::wstring>(length) : std::nullopt;
+        fields.signedAt = time ? std::optional<std::wstring>(time) : std::nullopt;
+        return fields;
     };
-    for (const auto& [fields, statement] : cases) {
+    const wchar_t* const t = L"2026-02-28T23:59:59Z";
+    const std::pair<ReleaseFields, std::wstring> cases[] = {
+        {old, L"ZEL release 1\nproduct=ZEL_ACC\nversion=2.0.0.0\nurl_path=/r/zel.zip?a=1\nsha256=" +
+                  a64 + L"\nmandatory=true\nnotes=a\r\nversion=9"},
+        {with(L"1048576", t),
+         L"ZEL release 2\nproduct=ZEL_ACC\nversion=2.0.0.0\nurl=https://h:1/r/zel.zip?a=1\n"
+         L"length=1048576\nsha256=" +
+             a64 + L"\nmandatory=true\nsigned=2026-02-28T23:59:59Z\nnotes=a\r\nversion=9"},
+        {with(L"0", t), L"length=0"},
+        {with(L"18446744073709551615", t), L"length=18446744073709551615"},
+        {with(L"18446744073709551616", t), L""},  // past 64 bits
+        {with(L"01", t), L""},
+        {with(L"+1", t), L""},
+        {with(L"1 ", t), L""},
+        {with(L"", t), L""},
+        {with(L"1", nullptr), L""},  // only one of the two
+        {with(nullptr, t), L""},
+        {with(L"1", L"2026-02-29T00:00:00Z"), L""},  // no such day
+        {with(L"1", L"2024-02-29T00:00:00Z"), L"signed=2024-02-29T00:00:00Z"},
+        {with(L"1", L"2026-01-01T24:00:00Z"), L""},
+        {with(L"1", L"2026-01-01 00:00:00Z"), L""},
+        {with(L"1", L"2026-01-01T00:00:00+00:00"), L""},
+        {with(L"1", L"1969-12-31T23:59:59Z"), L""},
+        {{L"2\n", L"/", L"/", digest}, L""},
+        {{L"2", L"/", L"/\r", digest}, L""},
+        {{L"2", L"https://h/\n", L"/", digest, false, L"", L"1", t}, L""},
+        {{L"2", L"/", L"/", L""}, L""},
+        {{L"2", L"/", L"/", std::wstring(63, L'a')}, L""},
+        {{L"2", L"/", L"/", std::wstring(63, L'a') + L"g"}, L""},
+    };
+    for (const auto& [fields, expected] : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&fields - &cases[0].first));
-        const auto made = ReleaseStatement(fields);
-        EXPECT_EQ(made.value_or(L"none"), statement ? statement : L"none");
+        const std::wstring made = ReleaseStatement(fields).value_or(L"");
+        // A whole statement, or a line that must be in it.
+        EXPECT_TRUE(expected.empty() ? made.empty() : made.find(expected) != std::wstring::npos)
+            << testing::PrintToString(made);
+    }
+}
+
+TEST(VerifyReleaseSignature, AStatementUtf8CannotCarryIsMalformed) {
+    // A lone surrogate would otherwise be signed as U+FFFD, and so would any other.
+    const RawPublicKey anyKey = {};
+    EXPECT_EQ(VerifyReleaseSignature(std::wstring(L"notes=\xD800"), L"3006020101020101", anyKey),
+              SignatureVerdict::kMalformed);
+}
+
+TEST(SigningTime, SecondsSince1970AndTheMaximumAge) {
+    const std::pair<const wchar_t*, long long> times[] = {
+        {L"1970-01-01T00:00:00Z", 0},          {L"2000-03-01T00:00:00Z", 951868800},
+        {L"2026-12-08T11:30:05Z", 1796729405}, {L"2038-01-19T03:14:08Z", 2147483648},
+        {L"2100-03-01T00:00:00Z", 4107542400},
+    };
+    for (const auto& [text, seconds] : times) {
+        EXPECT_EQ(ParseSigningTime(text).value_or(-1), seconds) << testing::PrintToString(text);
+    }
+    const long long day = 86400;
+    // Signed at, now, the maximum age in days, stale.
+    const std::tuple<long long, long long, unsigned, bool> ages[] = {
+        {0, 1000 * day, 0, false},
+        {0, 30 * day, 30, false},
+        {0, 30 * day + 1, 30, true},
+        {10 * day, 0, 1, false},  // signed "after" now: a clock behind is not staleness
+    };
+    for (const auto& [at, now, days, stale] : ages) {
+        EXPECT_EQ(IsStatementStale(at, now, days), stale) << at << " " << now << " " << days;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
 #include <thread>
 
@@ -24,11 +25,12 @@ class Download : public testing::Test, public DownloadSink {
     void OnProgress(unsigned percent, std::wstring text) override {
         reports_.emplace_back(percent, std::move(text));
     }
-    bool Run(const std::wstring& sha256, const std::wstring& file = L"zel.zip") {
+    bool Run(const std::wstring& sha256, const std::wstring& file = L"zel.zip",
+             const ArchiveBound& bound = {}) {
         reports_.clear();
         const ULONGLONG start = GetTickCount64();
-        const bool result =
-            DownloadPackage(L"https://elsewhere.example/releases/zel.zip?v=2", sha256, file, *this);
+        const bool result = DownloadPackage(L"https://elsewhere.example/releases/zel.zip?v=2",
+                                            sha256, file, *this, bound);
         elapsedMs_ = GetTickCount64() - start;
         return result;
     }
@@ -76,8 +78,6 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
     } cases[] = {
         // clang-format off
         {"with a length", {{.bodyPattern = size}}, PatternBytes(size), "end=complete", {""}},
-        {"without a length", {{.bodyPattern = size, .contentLength = false}}, PatternBytes(size),
-         "end=complete", {""}},
         {"an empty body", {{.bodyPattern = 0}}, "", "end=complete", {""}},
         {"resumed at 60 %, the rest at 1024 KB/s",  // counting the part as well shows ~2600
          {{.bodyPattern = 3000000, .dropAfter = 1800000},
@@ -134,9 +134,9 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
         {"a full disk", {{.bodyPattern = 8 << 20}}, earlier, "end=write-error error=", {},
          ~0u, L"", ZEL_SMALL_DISK L"\\zel.zip", false, nullptr, false, false, false, 3,
          50},
-        {"a length above 4 GiB",
+        {"a length above 4 GiB, read whole and refused",
          {{.bodyPattern = 1000, .validator = false, .declaredLength = 5000000000}}, earlier,
-         "end=cut received=1000 total=5000000000"},
+         "end=too-large status=200 length=5000000000"},
         // The previous zel.zip holds 37 of the 40 files.
         {"differential", {archive("delta-new.zip")}, fresh, "delta result=ok",
          {end, span, span, span}, ~0u, L"", L"zel.zip", false, "delta-old.zip", true},
@@ -165,6 +165,10 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
          L"zel.zip", false, "delta-old.zip"},
         {"differential, a directory entry past the end", {archive("delta-hostile.zip")},
          ReadBytes(Archives() + L"delta-hostile.zip"), "reason=not-understood", {end, ""}, ~0u,
+         L"", L"zel.zip", false, "delta-old.zip"},
+        // Reaching that directory would read the whole archive into memory.
+        {"differential, a directory that ends before its end record", {archive("delta-gap.zip")},
+         ReadBytes(Archives() + L"delta-gap.zip"), "reason=directory-gap", {end, ""}, ~0u,
          L"", L"zel.zip", false, "delta-old.zip"},
         // clang-format on
     };
@@ -265,6 +269,87 @@ TEST_F(Download, KeepsOnlyAWholeVerifiedFileAndReportsEveryChunk) {
             EXPECT_NE(SpeedKbs(last), 0u) << "a running speed";
             EXPECT_LT(SpeedKbs(last), c.maxKbs);
         }
+    }
+}
+
+// The archive is held to its signed length, or without one to the build's
+// maximum and to answers that say their length: whatever the server sends,
+// the part never grows beyond the bound and a refused answer leaves nothing.
+TEST_F(Download, HoldsTheArchiveToItsLength) {
+    const long long size = 400000;
+    const std::string chunked = R"("chunked": true)";
+    const std::string fresh = ReadBytes(Archives() + L"delta-new.zip");
+    const uint64_t n = size, freshSize = fresh.size();
+    const struct {
+        const char* name;
+        ServerResponse response;
+        ArchiveBound bound;
+        const char* logged;  // ok when it says "end=complete"
+        const char* previous = nullptr;
+    } cases[] = {
+        {"signed length, no Content-Length",
+         {.bodyPattern = size, .contentLength = false},
+         {n},
+         "end=complete"},
+        {"signed length, chunked", {.bodyPattern = size, .more = chunked}, {n}, "end=complete"},
+        {"streaming past the signed length",
+         {.bodyPattern = 10 * size, .contentLength = false},
+         {n},
+         "end=past-length"},
+        {"chunked past the signed length",
+         {.bodyPattern = 10 * size, .more = chunked},
+         {n},
+         "end=past-length"},
+        {"a Content-Length other than the signed one",
+         {.bodyPattern = size + 1},
+         {n},
+         "end=length-mismatch status=200 length=400001 chunked=no bound=400000"},
+        {"no signed length, chunked",
+         {.bodyPattern = size, .more = chunked},
+         {},
+         "end=no-length status=200 length=none chunked=yes bound=4294967296"},
+        {"no signed length, no Content-Length",
+         {.bodyPattern = size, .contentLength = false},
+         {},
+         "end=no-length"},
+        {"no signed length, above the maximum",
+         {.bodyPattern = size},
+         {std::nullopt, n - 1},
+         "end=too-large status=200 length=400000"},
+        {"differential, a total other than the signed length",
+         {.bodyFile = "bin/archives/delta-new.zip"},
+         {freshSize + 1},
+         "reason=length-mismatch",
+         "delta-old.zip"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string earlier =
+            c.previous ? ReadBytes(Archives() + Narrow2Wide(c.previous)) : "the earlier archive";
+        WriteBytes(L"zel.zip", earlier);
+        DeleteFileW(L"zel_updater.log");
+        SetServerScenario({c.response});
+        std::atomic<bool> done = false;
+        uint64_t largest = 0;
+        std::thread watch([&] {  // the part's length while the download runs
+            while (!done) {
+                WIN32_FILE_ATTRIBUTE_DATA data;
+                if (GetFileAttributesExW(L"zel.zip.part", GetFileExInfoStandard, &data)) {
+                    largest =
+                        std::max(largest, (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+                }
+                SwitchToThread();
+            }
+        });
+        const bool ok = std::string(c.logged) == "end=complete";
+        EXPECT_EQ(Run(Narrow2Wide(Sha256Hex(PatternBytes(size))), L"zel.zip", c.bound), ok);
+        done = true;
+        watch.join();
+        EXPECT_LE(largest, c.bound.exact.value_or(c.bound.most));
+        EXPECT_EQ(ReadBytes(L"zel.zip") == earlier, !ok);
+        EXPECT_FALSE(Exists(L"zel.zip.part") || Exists(L"zel.zip.part.resume"));
+        const std::string log = ReadBytes(L"zel_updater.log");
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     }
 }
 

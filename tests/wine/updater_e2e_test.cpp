@@ -163,6 +163,9 @@ struct Scenario {
     // sent after the application started; "": no report at all.
     const char* report = nullptr;
     int mandatorySeenDaysAgo = -1;  // the office saw mandatory 2.0.0.0 that many days ago
+    const char* recorded = nullptr;  // zel_updater.highest before the run
+    bool appGone = false;            // ZEL\zel_acc.exe taken away (an antivirus quarantine)
+    DWORD exitCode = 0;
 };
 
 long long LastWriteMs(const std::wstring& path) {
@@ -214,6 +217,12 @@ class UpdaterEndToEnd : public testing::Test {
         ScratchFolder office;
         const std::wstring record = UseAppRecord(office.path());
         InstallApp(office.path(), s.installed);
+        if (s.recorded != nullptr) {
+            WriteBytes(office / L"zel_updater.highest", s.recorded);
+        }
+        if (s.appGone) {
+            DeleteFileW((office / L"ZEL\\zel_acc.exe").c_str());
+        }
         if (s.previous != nullptr) {
             CopyInto(BinFolder() + L"\\archives\\" + Narrow2Wide(s.previous), office / L"zel.zip");
         }
@@ -272,7 +281,7 @@ class UpdaterEndToEnd : public testing::Test {
                 << "; its log:\n"
                 << ReadBytes(office / L"zel_updater.log");
         }
-        EXPECT_EQ(run->WaitForExit(), 0u);
+        EXPECT_EQ(run->WaitForExit(), s.exitCode);
         UsePowerShell(PowerShell::kStandIn);
 
         const auto starts = Starts(record, s.starts.size());
@@ -657,6 +666,7 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
     using enum Op;
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
     const wchar_t* const signedBuild = L"zel_updater_signed.exe";
+    const wchar_t* const maxAgeBuild = L"zel_updater_maxage.exe";  // 3650 days
     const std::vector<Step> installs = {{kWindow}, {kClickStart}};
     const std::vector<Step> refused = {{kHiddenToTheEnd}};
     const auto archive = [](const char* name, const char* cert = "pinned-valid") {
@@ -689,11 +699,12 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
     const char* const bad = "signature=bad decision=refused";
     // clang-format off
     // A signed build refuses a release its key did not sign as it stands.
-    const auto refusal = [&](const char* name, const ServerResponse& response, const char* logged) {
+    const auto refusal = [&](const char* name, const ServerResponse& response, const char* logged,
+                             const wchar_t* program = L"zel_updater_signed.exe") {
         return Scenario{.name = name, .server = {response}, .steps = refused,
                         .starts = {L"1.2.3.4"}, .requests = 2, .logged = logged,
-                        .program = signedBuild, .trustTestRoot = true,
-                        .report = "result=refused&stage=signature&cause=(bad|missing|malformed)&"};
+                        .program = program, .trustTestRoot = true,
+                        .report = "result=refused&stage=signature&cause=(bad|missing|malformed|stale)&"};
     };
     const Scenario scenarios[] = {
         {.name = "the server moved to the spare key", .server = {
@@ -702,10 +713,40 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
          .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0"},
         // A build with a release key, behind an office's HTTPS inspection: a
         // key no pin knows, from a chain the prefix trusts.
+        // Signed with its length and the time of the build: within the maximum age.
         {.name = "signed release through an interceptor installs",
          .server = {Signed(), archive("good.zip", "intercepted-valid")}, .steps = installs,
          .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
-         .logged = "key=mismatch trust=system", .program = signedBuild, .trustTestRoot = true},
+         .logged = "key=mismatch trust=system[\\s\\S]*signature=good decision=newer",
+         .program = maxAgeBuild, .trustTestRoot = true},
+        {.name = "signed in the older form: still good without a maximum age",
+         .server = {Signed("", "", "signed-form1.json")}, .steps = {{kWindow}, {kClose}},
+         .logged = "signature=good decision=newer", .program = signedBuild,
+         .trustTestRoot = true},
+        refusal("signed in the older form, a build with a maximum age",
+                Signed("", "", "signed-form1.json"), "signature=stale decision=refused",
+                maxAgeBuild),
+        refusal("signed in 2001, a build with a maximum age", Signed("", "", "signed-stale.json"),
+                "signature=stale decision=refused", maxAgeBuild),
+        refusal("length changed", Signed("\"length\": \"", "\"length\": \"1"), bad),
+        refusal("a length without a signing time", Signed("\"signed\"", "\"signing\""),
+                "signature=malformed decision=refused"),
+        // Never below what the office had: the installed version reads 0.0.0.0
+        // when the application is gone, and as itself otherwise.
+        {.name = "the application quarantined, an older signed release",
+         .server = {Signed()}, .steps = {{kBox, texts::kAppStartError}}, .zelAfter = L"none",
+         .requests = 1, .logged = "installed=0\\.0\\.0\\.0 recorded=3\\.0\\.0\\.0 "
+                                  "signature=good decision=older-than-recorded",
+         .program = signedBuild, .trustTestRoot = true, .recorded = "3.0.0.0\n", .appGone = true,
+         .exitCode = 1},
+        {.name = "an older signed release, the record above the installed version",
+         .server = {Signed()}, .steps = refused, .starts = {L"1.2.3.4"}, .requests = 1,
+         .logged = "decision=older-than-recorded", .program = signedBuild, .trustTestRoot = true,
+         .recorded = "3.0.0.0\n"},
+        {.name = "a damaged record is written again from the installed version",
+         .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused, .starts = {L"1.2.3.4"},
+         .logged = "record result=damaged[\\s\\S]*record result=written version=1\\.2\\.3\\.4",
+         .recorded = "\x01\x02"},
         refusal("version changed", Signed("\"2.0.0.0\"", "\"2.0.0.1\""), bad),
         refusal("url path changed", Signed("/zel.zip", "/zel.zip?x"), bad),
         refusal("sha256 changed", Signed(GoodDigest(), Digest(L"damaged.zip")), bad),

@@ -8,9 +8,15 @@
 //                                  updater built with the public KEY (the hex
 //                                  of tools/release_key.sh) would; prints
 //                                  signature=good|missing|malformed|bad
-// Output is UTF-8. Exit code 1 when the version cannot be read or the
-// signature is not good.
+//                                  (either statement form)
+//   release_check statement FILE   prints the exact text the updater signs
+//                                  for a UTF-8 manifest, with no line end
+//                                  added, so a signer can compare its own
+// Output is UTF-8. Exit code 1 when the version cannot be read, the
+// signature is not good or the manifest gives no statement (malformed).
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <optional>
@@ -45,7 +51,8 @@ void PrintLine(const std::wstring& key, const std::wstring& value) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3 && argc != 4) {
-        std::fputs("usage: release_check version|manifest FILE | verify FILE KEY\n", stderr);
+        std::fputs("usage: release_check version|manifest|statement FILE | verify FILE KEY\n",
+                   stderr);
         return 2;
     }
     const std::wstring what = argv[1];
@@ -69,6 +76,27 @@ int wmain(int argc, wchar_t** argv) {
         PrintLine(L"uploadDate", m.uploadDate);
         PrintLine(L"mandatory", m.mandatory ? L"true" : L"false");
         PrintLine(L"signature", m.signature);
+        // Only when there, so that a manifest of the older form reads as before.
+        if (m.length) {
+            PrintLine(L"length", *m.length);
+        }
+        if (m.signedAt) {
+            PrintLine(L"signed", *m.signedAt);
+        }
+        return 0;
+    }
+    if (what == L"statement") {
+        std::wstring text;
+        Utf8ToWide(ReadFileBytes(argv[2]), text);
+        const auto statement = ReleaseStatement(SignedFieldsOf(ParseManifest(text)));
+        const auto bytes = statement ? WideToUtf8Exact(*statement) : std::nullopt;
+        if (!bytes) {
+            std::fputs("release_check: the manifest gives no statement (malformed)\n", stderr);
+            return 1;
+        }
+        // Byte for byte: a text-mode stdout would turn each "\n" into "\r\n".
+        _setmode(_fileno(stdout), _O_BINARY);
+        std::fwrite(bytes->data(), 1, bytes->size(), stdout);
         return 0;
     }
     if (what == L"verify" && argc == 4) {
