@@ -30,6 +30,20 @@
 
 namespace {
 
+// From here on every library the updater loads (those that are not KnownDLLs
+// are delay-loaded, see CMakeLists.txt) comes from the system folder, never
+// from the updater's folder or the current one on the office's share. Looked
+// up rather than imported: a Windows 7 without KB2533623 lacks it, and there
+// the current folder at least is left out.
+void LoadLibrariesFromSystemOnly() {
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    const auto setDirectories = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDirectories == nullptr || !setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        SetDllDirectoryW(L"");
+    }
+}
+
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH * 2] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
@@ -168,6 +182,7 @@ int RunUpdater(int showCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    LoadLibrariesFromSystemOnly();
     g_instance = instance;
     if (IsSelfCheckRun()) {
         return AnswerSelfCheck(ZEL_UPDATER_VERSION_TEXT);
