@@ -3,6 +3,7 @@
 // make and show the window.
 #include <windows.h>
 #include <commctrl.h>
+#include <delayimp.h>
 
 #include <algorithm>
 #include <optional>
@@ -30,18 +31,24 @@
 
 namespace {
 
-// From here on every library the updater loads (those that are not KnownDLLs
-// are delay-loaded, see CMakeLists.txt) comes from the system folder, never
-// from the updater's folder or the current one on the office's share. Looked
-// up rather than imported: a Windows 7 without KB2533623 lacks it, and there
-// the current folder at least is left out.
-void LoadLibrariesFromSystemOnly() {
-    using SetDirectories = BOOL(WINAPI*)(DWORD);
-    const auto setDirectories = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDirectories == nullptr || !setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        SetDllDirectoryW(L"");
+// The libraries that are not KnownDLLs (version, winhttp, crypt32, bcrypt) are
+// delay-loaded (see CMakeLists.txt), and each is taken here from the system
+// folder by its full path: a search by name would look in the updater's folder
+// first, where anyone who may write to the office's share could plant one.
+// comctl32 is left to the manifest's side-by-side version 6.
+FARPROC WINAPI LoadFromSystemFolder(unsigned notice, PDelayLoadInfo info) {
+    if (notice != dliNotePreLoadLibrary || lstrcmpiA(info->szDll, "comctl32.dll") == 0) {
+        return nullptr;
     }
+    wchar_t path[MAX_PATH + 64] = {};
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || lstrlenA(info->szDll) > 60) {
+        return nullptr;
+    }
+    path[length] = L'\\';
+    MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, path + length + 1, 62);
+    return reinterpret_cast<FARPROC>(
+        reinterpret_cast<void*>(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
 }
 
 std::wstring ModulePath() {
@@ -181,8 +188,11 @@ int RunUpdater(int showCommand) {
 
 }  // namespace
 
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystemFolder;
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    LoadLibrariesFromSystemOnly();
+    // No library is ever looked for in the current folder.
+    SetDllDirectoryW(L"");
     g_instance = instance;
     if (IsSelfCheckRun()) {
         return AnswerSelfCheck(ZEL_UPDATER_VERSION_TEXT);
