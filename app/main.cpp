@@ -32,23 +32,20 @@
 namespace {
 
 // The libraries that are not KnownDLLs (version, winhttp, crypt32, bcrypt) are
-// delay-loaded (see CMakeLists.txt), and each is taken here from the system
-// folder by its full path: a search by name would look in the updater's folder
-// first, where anyone who may write to the office's share could plant one.
-// comctl32 is left to the manifest's side-by-side version 6.
+// delay-loaded (see CMakeLists.txt), and each is looked for here in the system
+// folder only, with the libraries it needs in turn: a search by name would look
+// in the updater's folder first, where anyone who may write to the office's
+// share could plant one. The limit is set for these loads alone; set for the
+// whole process, Wine's own window code stalled. comctl32 is left to the
+// manifest's side-by-side version 6.
 FARPROC WINAPI LoadFromSystemFolder(unsigned notice, PDelayLoadInfo info) {
-    if (notice != dliNotePreLoadLibrary || lstrcmpiA(info->szDll, "comctl32.dll") == 0) {
+    wchar_t name[64] = {};
+    if (notice != dliNotePreLoadLibrary || lstrcmpiA(info->szDll, "comctl32.dll") == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, name, 64) == 0) {
         return nullptr;
     }
-    wchar_t path[MAX_PATH + 64] = {};
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || lstrlenA(info->szDll) > 60) {
-        return nullptr;
-    }
-    path[length] = L'\\';
-    MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, path + length + 1, 62);
     return reinterpret_cast<FARPROC>(
-        reinterpret_cast<void*>(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
+        reinterpret_cast<void*>(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)));
 }
 
 std::wstring ModulePath() {
