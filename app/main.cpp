@@ -3,6 +3,7 @@
 // make and show the window.
 #include <windows.h>
 #include <commctrl.h>
+#include <delayimp.h>
 
 #include <algorithm>
 #include <optional>
@@ -47,6 +48,23 @@
 #endif
 
 namespace {
+
+// The libraries that are not KnownDLLs (version, winhttp, crypt32, bcrypt) are
+// delay-loaded (see CMakeLists.txt), and each is looked for here in the system
+// folder only, with the libraries it needs in turn: a search by name would look
+// in the updater's folder first, where anyone who may write to the office's
+// share could plant one. The limit is set for these loads alone; set for the
+// whole process, Wine's own window code stalled. comctl32 is left to the
+// manifest's side-by-side version 6.
+FARPROC WINAPI LoadFromSystemFolder(unsigned notice, PDelayLoadInfo info) {
+    wchar_t name[64] = {};
+    if (notice != dliNotePreLoadLibrary || lstrcmpiA(info->szDll, "comctl32.dll") == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, name, 64) == 0) {
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(
+        reinterpret_cast<void*>(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)));
+}
 
 std::wstring ModulePath() {
     wchar_t path[MAX_PATH * 2] = {};
@@ -231,7 +249,11 @@ int RunUpdater(int showCommand) {
 
 }  // namespace
 
+PfnDliHook __pfnDliNotifyHook2 = LoadFromSystemFolder;
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // No library is ever looked for in the current folder.
+    SetDllDirectoryW(L"");
     g_instance = instance;
     if (IsSelfCheckRun()) {
         return AnswerSelfCheck(ZEL_UPDATER_VERSION_TEXT);

@@ -1,5 +1,7 @@
 #include "archive/entry_path.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cwctype>
 #include <string_view>
@@ -23,17 +25,29 @@ bool IsDeviceName(std::wstring_view component) {
         base == L"CONOUT$") {
         return true;
     }
-    // COM1-9 and LPT1-9, and with the superscript digits 1, 2 and 3.
+    // COM0-9 and LPT0-9, and with the superscript digits 1, 2 and 3.
     return base.size() == 4 && (base.starts_with(L"COM") || base.starts_with(L"LPT")) &&
-           ((base[3] >= L'1' && base[3] <= L'9') || base[3] == L'\u00B9' || base[3] == L'\u00B2' ||
+           ((base[3] >= L'0' && base[3] <= L'9') || base[3] == L'\u00B9' || base[3] == L'\u00B2' ||
             base[3] == L'\u00B3');
+}
+
+// Windows makes short names such as PROGRA~1 and ZEL_AC~1.EXE for long ones:
+// an entry of that form may land on another entry, or on a file already there.
+bool MayBeShortAlias(std::wstring_view component) {
+    for (size_t at = component.find(L'~'); at != std::wstring_view::npos;
+         at = component.find(L'~', at + 1)) {
+        if (at + 1 < component.size() && component[at + 1] >= L'0' && component[at + 1] <= L'9') {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool IsSafeComponent(std::wstring_view component) {
     return !component.empty() && component != L"." && component != L".." &&
            component.back() != L'.' && component.back() != L' ' &&
            std::none_of(component.begin(), component.end(), IsForbiddenCharacter) &&
-           !IsDeviceName(component);
+           !IsDeviceName(component) && !MayBeShortAlias(component);
 }
 
 }  // namespace
@@ -60,6 +74,17 @@ std::optional<EntryPath> SafeEntryPath(const std::wstring& name) {
         }
         start = end + 1;
     }
+}
+
+bool EntryPathSet::Add(const EntryPath& path) {
+    // Upper case without a language's rules, as the file system folds names.
+    std::wstring folded(path.relative.size(), L'\0');
+    const int size = static_cast<int>(path.relative.size());
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.relative.c_str(), size,
+                      folded.data(), size, nullptr, nullptr, 0) != size) {
+        return false;
+    }
+    return folded_.insert(std::move(folded)).second;
 }
 
 }  // namespace zip

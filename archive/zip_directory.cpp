@@ -116,19 +116,24 @@ std::optional<std::vector<Entry>> ReadDirectory(std::span<const uint8_t> directo
         return std::nullopt;
     }
     // Entries sharing bytes are how some zip bombs multiply their output.
-    std::vector<const Entry*> byOffset;
+    // Here only the least room is known; the local header's own name and
+    // extra field, which place the data, are checked against dataLimit when
+    // it is read.
+    std::vector<Entry*> byOffset;
     byOffset.reserve(entries.size());
-    for (const Entry& entry : entries) {
+    for (Entry& entry : entries) {
         byOffset.push_back(&entry);
     }
     std::sort(byOffset.begin(), byOffset.end(), [](const Entry* a, const Entry* b) {
         return a->localHeaderOffset < b->localHeaderOffset;
     });
-    for (size_t i = 1; i < byOffset.size(); ++i) {
-        const Entry& previous = *byOffset[i - 1];
-        const uint64_t previousEnd = previous.localHeaderOffset + kLocalHeaderFixedBytes +
-                                     previous.name.size() + previous.compressedSize;
-        if (previousEnd > byOffset[i]->localHeaderOffset) {
+    for (size_t i = 0; i < byOffset.size(); ++i) {
+        Entry& entry = *byOffset[i];
+        entry.dataLimit =
+            i + 1 < byOffset.size() ? byOffset[i + 1]->localHeaderOffset : location.offset;
+        const uint64_t leastEnd = entry.localHeaderOffset + kLocalHeaderFixedBytes +
+                                  entry.name.size() + entry.compressedSize;
+        if (leastEnd > entry.dataLimit) {
             return std::nullopt;
         }
     }
@@ -156,7 +161,7 @@ std::optional<LocalHeader> ReadLocalHeader(std::span<const uint8_t> bytes, const
     LocalHeader header;
     header.headerBytes = *headerBytes;
     header.dataOffset = entry.localHeaderOffset + *headerBytes;
-    if (header.dataOffset + entry.compressedSize > archiveSize) {
+    if (header.dataOffset + entry.compressedSize > std::min(archiveSize, entry.dataLimit)) {
         return std::nullopt;
     }
     return header;

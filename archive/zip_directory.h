@@ -52,6 +52,9 @@ struct Entry {
     uint64_t uncompressedSize = 0;
     uint64_t localHeaderOffset = 0;
     uint32_t externalAttributes = 0;
+    // Where the next entry's local header (or the directory) begins: this
+    // entry's header, extra field and data must all end there.
+    uint64_t dataLimit = 0;
 };
 
 // Finds the end record in `tail`, the last bytes of an archive of
@@ -75,7 +78,8 @@ struct LocalHeader {
 
 // Reads the local header in `bytes` (at least the fixed part, name and extra
 // field), checking that it names the same entry as the central directory.
-// `archiveSize` bounds the entry's data.
+// The entry's data, placed after the local header's own name and extra
+// field, must end by entry.dataLimit and by `archiveSize`.
 std::optional<LocalHeader> ReadLocalHeader(std::span<const uint8_t> bytes, const Entry& entry,
                                            uint64_t archiveSize);
 

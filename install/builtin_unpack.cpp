@@ -136,10 +136,11 @@ struct PlannedEntry {
 // Every entry is judged before anything is written.
 bool Plan(const Directory& directory, std::vector<PlannedEntry>& plan, Failure& failure) {
     uint64_t total = 0;
+    zip::EntryPathSet paths;
     for (const zip::Entry& entry : directory.entries) {
         const auto name = EntryName(entry);
         const auto path = name ? zip::SafeEntryPath(*name) : std::nullopt;
-        if (!path || (path->folder && entry.uncompressedSize != 0)) {
+        if (!path || (path->folder && entry.uncompressedSize != 0) || !paths.Add(*path)) {
             return Fail(failure, "name", entry.name);
         }
         if (IsLink(entry)) {
@@ -410,6 +411,34 @@ std::optional<UnpackedSize> ReadUnpackedSize(const std::wstring& archivePath) {
     LogEvent(
         "unpack.space",
         {{"result", "unknown"}, {"reason", failure.reason}, {"error", ErrorField(failure.error)}});
+    return std::nullopt;
+}
+
+std::optional<TreeDifference> CompareUnpackedTree(const std::wstring& archivePath,
+                                                  const std::wstring& folder) {
+    ArchiveFile archive;
+    Directory directory;
+    std::vector<PlannedEntry> plan;
+    Failure failure;
+    if (!archive.Open(archivePath)) {
+        return TreeDifference{"read", {}};
+    }
+    if (!ReadDirectory(archive, directory, failure) || !Plan(directory, plan, failure)) {
+        return TreeDifference{failure.reason, failure.entry};
+    }
+    for (const PlannedEntry& planned : plan) {
+        WIN32_FILE_ATTRIBUTE_DATA found = {};
+        if (!GetFileAttributesExW((folder + L"\\" + planned.path.relative).c_str(),
+                                  GetFileExInfoStandard, &found) ||
+            ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != planned.path.folder) {
+            return TreeDifference{"missing", planned.entry->name};
+        }
+        const uint64_t size =
+            (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        if (!planned.path.folder && size != planned.entry->uncompressedSize) {
+            return TreeDifference{"size", planned.entry->name};
+        }
+    }
     return std::nullopt;
 }
 

@@ -28,6 +28,19 @@ std::optional<UnpackedSize> ReadUnpackedSize(const std::wstring& archivePath);
 // unpack.space.
 bool HasRoomToUnpack(const std::wstring& folder, const UnpackedSize& size);
 
+// Where a folder unpacked by another way falls short of the archive.
+struct TreeDifference {
+    const char* reason = "";  // missing, size, or why the archive itself is refused
+    std::string entry;
+};
+
+// Nothing when the folder holds every entry of the archive: each file with
+// the size the directory gives, each folder as a folder. Else the first
+// difference; an archive the built-in unpack would refuse (names, links,
+// methods, sizes) counts as one too.
+std::optional<TreeDifference> CompareUnpackedTree(const std::wstring& archivePath,
+                                                  const std::wstring& folder);
+
 // Unpacks the archive into the folder, which must not exist yet. Logs
 // unpack.start and unpack.end way=builtin with the outcome, and on failure
 // its reason (and the entry and the system's error where there is one). A

@@ -2,8 +2,8 @@
 
 namespace {
 
-constexpr const wchar_t* kExtractCommandStart =
-    L"powershell -NoLogo -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Force '";
+constexpr const wchar_t* kExtractArguments =
+    L"\" -NoLogo -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Force '";
 
 }  // namespace
 
@@ -20,7 +20,9 @@ std::wstring BuildLaunchCommandLine(const std::wstring& executablePath,
     return L"\"" + executablePath + L"\" " + arguments;
 }
 
-std::wstring BuildExtractCommandLine(const std::wstring& archivePath,
+std::wstring BuildExtractCommandLine(const std::wstring& powershellPath,
+                                     const std::wstring& archivePath,
                                      const std::wstring& destinationFolder) {
-    return kExtractCommandStart + archivePath + L"' '" + destinationFolder + L"'\"";
+    return L"\"" + powershellPath + kExtractArguments + archivePath + L"' '" + destinationFolder +
+           L"'\"";
 }

@@ -12,6 +12,7 @@ std::wstring LaunchWorkingFolder(const std::wstring& executablePath);
 std::wstring BuildLaunchCommandLine(const std::wstring& executablePath,
                                     const std::wstring& arguments);
 
-// powershell ... -Command "Expand-Archive -Force '<archive>' '<folder>'"
-std::wstring BuildExtractCommandLine(const std::wstring& archivePath,
+// "<powershell>" ... -Command "Expand-Archive -Force '<archive>' '<folder>'"
+std::wstring BuildExtractCommandLine(const std::wstring& powershellPath,
+                                     const std::wstring& archivePath,
                                      const std::wstring& destinationFolder);

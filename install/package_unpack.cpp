@@ -13,12 +13,14 @@ bool UnpackPackage(const std::wstring& archivePath, const std::wstring& folder) 
     if (size && !HasRoomToUnpack(folder, *size)) {
         return false;
     }
-    if (ExtractArchive(archivePath, folder)) {
+    if (ExtractArchive(archivePath, folder,
+                       [&] { return CompareUnpackedTree(archivePath, folder); })) {
         NoteUnpackWay("powershell");
         return true;
     }
     NoteUnpackWay("builtin");
-    // Nothing PowerShell left behind is mixed with the built-in unpack's files.
+    // Nothing PowerShell left behind, whole or in part, is mixed with the
+    // built-in unpack's files.
     if (!ClearFolderAway(folder)) {
         LogEvent("unpack.end", {{"way", "builtin"}, {"result", "failed"}, {"reason", "folder"}});
         return false;

@@ -1,7 +1,8 @@
 // Unpacking the release archive into the staging folder: PowerShell's
 // Expand-Archive first, as on any Windows; where it cannot start (policy,
-// a removed PowerShell), fails (antivirus, constrained language mode) or
-// hangs, the updater's own unpack does the job in a fresh folder.
+// a removed PowerShell), fails (antivirus, constrained language mode),
+// hangs, or says it is done while files are missing, the updater's own
+// unpack does the job in a fresh folder.
 #pragma once
 
 #include <string>

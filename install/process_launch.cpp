@@ -27,12 +27,14 @@ struct StartedProcess {
     UniqueKernelHandle thread;
 };
 
-bool StartProcess(std::wstring commandLine, DWORD creationFlags, const std::wstring& folder,
-                  StartedProcess& started) {
+// With a program named, nothing is searched for: a search by name looks in
+// the updater's folder and the current folder (the office's share) first.
+bool StartProcess(const wchar_t* program, std::wstring commandLine, DWORD creationFlags,
+                  const std::wstring& folder, StartedProcess& started) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, creationFlags,
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, creationFlags,
                         nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         return false;
     }
@@ -45,19 +47,41 @@ bool StartProcess(std::wstring commandLine, DWORD creationFlags, const std::wstr
 
 DWORD LaunchProcess(const std::wstring& executablePath, const std::wstring& arguments) {
     StartedProcess started;
-    if (!StartProcess(BuildLaunchCommandLine(executablePath, arguments), 0,
+    if (!StartProcess(nullptr, BuildLaunchCommandLine(executablePath, arguments), 0,
                       LaunchWorkingFolder(executablePath), started)) {
         return 0;
     }
     return GetProcessId(started.process.get());
 }
 
-bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destinationFolder) {
-    LogEvent("unpack.start",
-             {{"way", "powershell"}, {"archive", archivePath}, {"folder", destinationFolder}});
+std::wstring PowerShellPath() {
+#ifdef ZEL_TEST_POWERSHELL
+    // Test builds only: the stand-in, named when the build was configured.
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD length = ExpandEnvironmentStringsW(ZEL_TEST_POWERSHELL, path, MAX_PATH * 2);
+    return length > 0 && length <= MAX_PATH * 2 ? path : L"";
+#else
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::wstring(system, length) + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+#endif
+}
+
+bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destinationFolder,
+                    const std::function<std::optional<TreeDifference>()>& compare) {
+    const std::wstring powershell = PowerShellPath();
+    LogEvent("unpack.start", {{"way", "powershell"},
+                              {"program", powershell},
+                              {"archive", archivePath},
+                              {"folder", destinationFolder}});
     StartedProcess started;
-    if (!StartProcess(BuildExtractCommandLine(archivePath, destinationFolder), CREATE_NO_WINDOW,
-                      L"", started)) {
+    if (powershell.empty() ||
+        !StartProcess(powershell.c_str(),
+                      BuildExtractCommandLine(powershell, archivePath, destinationFolder),
+                      CREATE_NO_WINDOW, L"", started)) {
         LogEvent("unpack.end", {{"way", "powershell"},
                                 {"result", "failed"},
                                 {"error", ErrorWithText(GetLastError())}});
@@ -74,8 +98,19 @@ bool ExtractArchive(const std::wstring& archivePath, const std::wstring& destina
     }
     DWORD exitCode = 1;
     GetExitCodeProcess(started.process.get(), &exitCode);
-    LogEvent("unpack.end", {{"way", "powershell"},
-                            {"exit_code", exitCode},
-                            {"seconds", static_cast<double>(GetTickCount64() - start) / 1000.0}});
+    const double seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
+    // A stub, a constrained session or a half-finished run may say 0 too.
+    const std::optional<TreeDifference> difference =
+        exitCode == 0 ? compare() : std::optional<TreeDifference>();
+    if (difference) {
+        LogEvent("unpack.end", {{"way", "powershell"},
+                                {"result", "incomplete"},
+                                {"exit_code", exitCode},
+                                {"reason", difference->reason},
+                                {"entry", difference->entry},
+                                {"seconds", seconds}});
+        return false;
+    }
+    LogEvent("unpack.end", {{"way", "powershell"}, {"exit_code", exitCode}, {"seconds", seconds}});
     return exitCode == 0;
 }

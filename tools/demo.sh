@@ -71,6 +71,10 @@ bin="$tests_build/bin"
 export ZEL_WINEPREFIX="$demo_build/wineprefix" WINEPREFIX="$demo_build/wineprefix"
 export ZEL_RELEASE_WINEPREFIX="$demo_build/wineprefix"
 "$tests_build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+# Wine's own powershell.exe does nothing. The demo's updater is built as the
+# product is, so it starts PowerShell only from the system folder: the stand-in
+# unpacker takes that place in the demo's own prefix.
+cp "$bin/unpacker/powershell.exe" "$WINEPREFIX/drive_c/windows/system32/WindowsPowerShell/v1.0/"
 [ "$prepare" = 0 ] || exit 0
 
 step "An office with version 1.0.0.0 installed"
@@ -82,9 +86,6 @@ cp "$bin/apps/v1.0.0.0/zel_acc.exe" "$run/ZEL/"
 # The office's own data lives beside ZEL, never in it: an update replaces ZEL.
 echo "the office's books" >"$run/data/books.dat"
 cp "$demo_build/zel_updater.exe" "$run/"
-# Wine's own powershell.exe does nothing; the updater finds this stand-in
-# beside itself first.
-cp "$bin/powershell.exe" "$run/"
 
 # Publishes a release of the application in release-VERSION (zel_acc.exe of the
 # test build's variant vVERSION, and the files already in the folder).

@@ -129,8 +129,17 @@ mutant names-unchecked archive/entry_path.cpp \
     's/if (!IsSafeComponent(all.substr(start, end - start))) {/if (!IsSafeComponent(L"x") \&\& false) {/' \
     'SafeEntryPath|Installation'
 mutant overlap-unchecked archive/zip_directory.cpp \
-    's/if (previousEnd > byOffset\[i\]->localHeaderOffset) {/if (previousEnd > byOffset[i]->localHeaderOffset \&\& false) {/' \
+    's/std::min(archiveSize, entry.dataLimit)/archiveSize/' \
     'ZipDirectory'
+mutant case-duplicates-kept install/builtin_unpack.cpp \
+    's/ || !paths.Add(\*path)) {/) {/' \
+    'Installation'
+mutant powershell-exit-trusted install/process_launch.cpp \
+    's/exitCode == 0 ? compare() :/false ? compare() :/' \
+    'Installation'
+mutant powershell-by-name install/process_launch.cpp \
+    's/!StartProcess(powershell.c_str(),/!StartProcess(nullptr,/;s/BuildExtractCommandLine(powershell,/BuildExtractCommandLine(L"powershell",/' \
+    'Installation'
 mutant followed-link install/folders.cpp \
     's/if (attributes \& FILE_ATTRIBUTE_REPARSE_POINT) {/if (false) {/;s/if (!SamePath(FinalPath(path), realPath)) {/if (false) {/' \
     'Link'

@@ -235,25 +235,19 @@ ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
 }
 
 void UsePowerShell(PowerShell way) {
-    static const std::wstring path = [] {
-        std::wstring value(32767, L'\0');
-        value.resize(GetEnvironmentVariableW(L"PATH", value.data(), 32767));
-        return value;
-    }();
-    std::wstring withoutPowerShell;
-    std::wistringstream folders(path);
-    for (std::wstring folder; std::getline(folders, folder, L';');) {
-        std::wstring lower = folder;
-        CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-        if (lower.find(L"powershell") == std::wstring::npos) {
-            withoutPowerShell += folder + L";";
-        }
-    }
-    SetEnvironmentVariableW(L"PATH",
-                            way == PowerShell::kMissing ? withoutPowerShell.c_str() : path.c_str());
+    const std::wstring standIn = BinFolder() + L"\\unpacker\\powershell.exe";
+    SetEnvironmentVariableW(L"ZEL_TEST_POWERSHELL", way == PowerShell::kMissing
+                                                        ? (standIn + L".absent").c_str()
+                                                        : standIn.c_str());
     SetEnvironmentVariableW(L"ZEL_UNPACK_BLOCKED", way == PowerShell::kBlocked ? L"1" : nullptr);
     SetEnvironmentVariableW(L"ZEL_UNPACK_DELAY_MS", way == PowerShell::kHung ? L"60000" : nullptr);
+    SetEnvironmentVariableW(L"ZEL_UNPACK_HALF", way == PowerShell::kHalf ? L"1" : nullptr);
 }
+
+namespace {
+// Every program a test starts finds the stand-in until a test says otherwise.
+const bool kStandInNamed = (UsePowerShell(PowerShell::kStandIn), true);
+}  // namespace
 
 std::wstring Narrow2Wide(const std::string& utf8) {
     std::wstring text;

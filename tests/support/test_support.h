@@ -84,11 +84,11 @@ void KillStrayApps();
 ChildProcess StartZelHolder(const std::wstring& office, DWORD lifetimeMs,
                             const std::wstring& folder = L"ZEL");
 
-// How the programs started next find PowerShell: the stand-in as it is, the
-// stand-in failing as PowerShell blocked by policy or antivirus does, or
-// hanging, or no PowerShell at all (Wine's own is left off PATH; the program
-// must then run from a copy away from the stand-in beside the test programs).
-enum class PowerShell { kStandIn, kBlocked, kHung, kMissing };
+// What the test build's updater started next finds as PowerShell (it names
+// the stand-in through ZEL_TEST_POWERSHELL): the stand-in as it is, the
+// stand-in failing as PowerShell blocked by policy or antivirus does, hanging,
+// saying 0 after writing half the files, or no PowerShell at all.
+enum class PowerShell { kStandIn, kBlocked, kHung, kHalf, kMissing };
 void UsePowerShell(PowerShell way);
 
 std::wstring Narrow2Wide(const std::string& utf8);

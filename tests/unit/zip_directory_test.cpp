@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "archive/entry_path.h"
 #include "archive/zip_directory.h"
@@ -124,6 +125,8 @@ TEST(ZipDirectory, ReadsWellFormedArchivesAndRefusesCraftedOnes) {
         // The first entry's data reaching to the directory holds the second.
         {"overlapping entries", false, Poke(kCentral1, 20, 63, 4)},
         {"the same entry twice", false, Poke(kCentral2, 42, 0, 4)},
+        // The local extra field moves the first entry's data onto the second.
+        {"data moved by a local extra field", false, Poke(kLocal1, 28, 10, 2)},
         {"count above the headers", false, Poke(kEnd, 8, 0x00030003, 4)},
         {"count below the headers", false, Poke(kEnd, 8, 0x00010001, 4)},
         {"counts that differ", false, Poke(kEnd, 8, 1, 2)},
@@ -151,6 +154,7 @@ TEST(SafeEntryPath, KeepsEveryNameInsideTheFolder) {
         {L"a.txt", L"a.txt"},       {L"dir/sub/b.ini", L"dir\\sub\\b.ini"},
         {L"dir\\", L"dir"},         {L"داده/گزارش.txt", L"داده\\گزارش.txt"},
         {L"conf.txt", L"conf.txt"}, {L"COM10", L"COM10"},
+        {L"a~b~.txt", L"a~b~.txt"}, {L"COM", L"COM"},
     };
     for (const auto& [name, relative] : kept) {
         const auto path = zip::SafeEntryPath(name);
@@ -161,10 +165,30 @@ TEST(SafeEntryPath, KeepsEveryNameInsideTheFolder) {
         L"..\\evil", L"dir/../../evil", L"/evil", L"\\\\server\\share\\evil", L"C:evil",
         L"C:\\evil", L"a.txt:stream", L"a//b", L"./a", L"", L"/", L"...", L"a.", L"a ", L"a?b",
         L"a\x01", L"CON", L"dir/nul.txt", L"Com1", L"LPT9.log", L"COM\u00B9", L"con .txt",
-        L"CONOUT$"};
+        L"CONOUT$", L"COM0", L"lpt0.txt", L"ZEL_AC~1.EXE", L"PROGRA~1/x", L"x/~9"};
     // clang-format on
     for (const wchar_t* name : refused) {
         EXPECT_FALSE(zip::SafeEntryPath(name)) << testing::PrintToString(name);
+    }
+}
+
+TEST(EntryPathSet, RefusesTwoNamesForOneFile) {
+    // An archive's names, and whether they all name files of their own.
+    const std::pair<std::vector<const wchar_t*>, bool> cases[] = {
+        {{L"zel_acc.exe", L"data/zel_acc.exe", L"data/"}, true},
+        {{L"zel_acc.exe", L"ZEL_ACC.EXE"}, false},
+        {{L"data/a.txt", L"DATA/A.txt"}, false},
+        {{L"dir/", L"Dir\\"}, false},
+        {{L"\u00E9t\u00E9.txt", L"\u00C9T\u00C9.txt"}, false},
+        {{L"a.txt", L"a.txt"}, false},
+    };
+    for (const auto& [names, distinct] : cases) {
+        zip::EntryPathSet paths;
+        bool added = true;
+        for (const wchar_t* name : names) {
+            added = added && paths.Add(zip::SafeEntryPath(name).value());
+        }
+        EXPECT_EQ(added, distinct) << testing::PrintToString(names[1]);
     }
 }
 

@@ -77,6 +77,9 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         const wchar_t* announced = L"2.0.0.0";  // the manifest's version
         bool putBack = false;                   // installed, did not start, and the old one is back
         PowerShell powershell = PowerShell::kStandIn;
+        // Where a program that leaves a marker is planted as powershell.exe;
+        // the updater then runs from app\ below the current folder.
+        const wchar_t* planted = nullptr;
     } const cases[] = {
         // clang-format off
         {.name = "first installation", .events = L"unpac,start", .zel = false},
@@ -96,6 +99,15 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         {.name = "PowerShell hung", .events = L"unpac,start",
          .logged = "way=powershell result=timeout [\\s\\S]*way=builtin result=ok",
          .powershell = PowerShell::kHung},
+        {.name = "PowerShell says 0 with half the files", .events = L"unpac,start",
+         .logged = "way=powershell result=incomplete exit_code=0 reason=missing entry=data/ "
+                   "[\\s\\S]*way=builtin result=ok",
+         .powershell = PowerShell::kHalf},
+        // Only the system's PowerShell runs, never one found by its name.
+        {.name = "powershell.exe in the current folder", .events = L"unpac,start",
+         .planted = L"powershell.exe"},
+        {.name = "powershell.exe beside the updater", .events = L"unpac,start",
+         .planted = L"app\\powershell.exe"},
         // A failed unpack never closes the application; a failed swap has
         // closed it, and the updater's end starts it again. A bad archive
         // fails both ways, as it failed PowerShell alone.
@@ -115,6 +127,13 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
          .box = badArchive, .archive = L"drive.zip"},
         {.name = "stream", .events = L"unpac", .logged = "reason=name entry=zel_acc.exe:evil",
          .box = badArchive, .archive = L"stream.zip"},
+        // Names that land on another file on Windows.
+        {.name = "case", .events = L"unpac", .logged = "builtin result=failed reason=name entry=ZEL_ACC.EXE",
+         .box = badArchive, .archive = L"case.zip"},
+        {.name = "8.3", .events = L"unpac", .logged = "builtin result=failed reason=name entry=ZEL_AC~1.EXE",
+         .box = badArchive, .archive = L"short.zip"},
+        {.name = "device", .events = L"unpac", .logged = "builtin result=failed reason=name entry=data/COM0",
+         .box = badArchive, .archive = L"device.zip"},
         // Refused before either way starts.
         {.name = "zip bomb", .events = L"start", .logged = "unpack.space needed=\\d+ free=\\d+ result=short",
          .box = badArchive, .archive = L"bomb.zip", .running = L"v1.2.3.4"},
@@ -165,9 +184,11 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         SetEnvironmentVariableW(L"ZEL_UNPACK_HOLD_MS", c.holdUpdate ? L"9000" : nullptr);
         UsePowerShell(c.powershell);
         std::wstring driver = BinFolder();
-        if (c.powershell == PowerShell::kMissing) {  // away from the stand-in
-            CopyInto(driver + L"\\install_driver.exe", scratch() / L"install_driver.exe");
-            driver = scratch().path();
+        if (c.planted != nullptr) {
+            MakeFolder(scratch() / L"app");
+            CopyInto(driver + L"\\install_driver.exe", scratch() / L"app\\install_driver.exe");
+            CopyInto(driver + L"\\planted.exe", scratch() / c.planted);
+            driver = scratch() / L"app";
         }
         const bool installed = c.box == nullptr;
         EXPECT_EQ(Run(L"install " + std::wstring(c.announced), driver),
@@ -178,6 +199,12 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         std::wstring events;
         for (const auto& r : WaitForAppRecords(record_, std::ranges::count(c.events, L',') + 1)) {
             events += (events.empty() ? L"" : L",") + r.event.substr(0, 5);
+            if (r.event == L"unpack") {
+                EXPECT_EQ(r.folder, BinFolder() + L"\\unpacker");
+            }
+        }
+        if (c.planted != nullptr) {
+            EXPECT_FALSE(Exists(scratch() / c.planted + L".ran")) << "the planted program ran";
         }
         EXPECT_EQ(events, c.events);
         EXPECT_TRUE(std::regex_search(Log(), std::regex(c.logged))) << Log();

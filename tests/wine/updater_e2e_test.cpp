@@ -166,6 +166,9 @@ struct Scenario {
     const char* recorded = nullptr;  // zel_updater.highest before the run
     bool appGone = false;            // ZEL\zel_acc.exe taken away (an antivirus quarantine)
     DWORD exitCode = 0;
+    // A powershell.exe and a version.dll that leave a marker, planted in the
+    // office beside the updater (its folder and the current one).
+    bool planted = false;
 };
 
 long long LastWriteMs(const std::wstring& path) {
@@ -253,12 +256,11 @@ class UpdaterEndToEnd : public testing::Test {
         const std::wstring incoming = office / L"zel_updater.incoming.exe";
         if (s.fromOffice) {
             CopyInto(program, office / L"zel_updater.exe");
-            CopyInto(BinFolder() + L"\\powershell.exe", office / L"powershell.exe");
             program = office / L"zel_updater.exe";
         }
-        if (s.powershell == PowerShell::kMissing) {  // away from the stand-in
-            CopyInto(program, office / s.program);
-            program = office / s.program;
+        if (s.planted) {
+            CopyInto(BinFolder() + L"\\planted.exe", office / L"powershell.exe");
+            CopyInto(BinFolder() + L"\\planted.dll", office / L"version.dll");
         }
         if (s.leftovers) {
             CopyInto(program, aside);
@@ -350,6 +352,8 @@ class UpdaterEndToEnd : public testing::Test {
                                             << ReadBytes(office / L"zel_updater.log");
         }
         EXPECT_FALSE(Exists(aside) || Exists(incoming)) << "set aside or half-made";
+        EXPECT_FALSE(Exists(office / L"powershell.exe.ran") || Exists(office / L"version.dll.ran"))
+            << "a planted program or library ran";
         if (s.nextRun != nullptr) {
             const size_t before = ReadBytes(office / L"zel_updater.log").size();
             for (int i = 0; i < s.crashes; ++i) {
@@ -781,6 +785,10 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
          .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
          .logged = "self_update from=1.1.0.0 to=1.1.0.0 result=not-newer", .fromOffice = true,
          .nextRun = "start updater_version=1.1.0.0"},
+        {.name = "a powershell.exe and a version.dll planted beside the updater never run",
+         .server = {{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())}, archive("good.zip")},
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0",
+         .logged = "unpack.end way=powershell exit_code=0", .fromOffice = true, .planted = true},
         {.name = "a self-update cut off half-way is tidied at the next start",
          .server = {{.body = ManifestJson("1.2.3.4")}}, .steps = refused, .starts = {L"1.2.3.4"},
          .logged = "self_update.cleanup", .fromOffice = true, .leftovers = true},
