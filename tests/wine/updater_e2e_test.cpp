@@ -162,7 +162,7 @@ struct Scenario {
     // The update report's query after "from=1.2.3.4&to=2.0.0.0&" (a pattern),
     // sent after the application started; "": no report at all.
     const char* report = nullptr;
-    int mandatorySeenDaysAgo = -1;  // the office saw mandatory 2.0.0.0 that many days ago
+    int mandatorySeenDaysAgo = -1;   // the office saw mandatory 2.0.0.0 that many days ago
     const char* recorded = nullptr;  // zel_updater.highest before the run
     bool appGone = false;            // ZEL\zel_acc.exe taken away (an antivirus quarantine)
     DWORD exitCode = 0;
@@ -206,12 +206,16 @@ std::vector<AppRecord> Starts(const std::wstring& record, size_t count) {
     return starts;
 }
 
+// The office's scenarios run in this many groups side by side; the signed
+// releases' table and the office id take the two server groups after them.
+constexpr size_t kOfficeScenarioGroups = 6;
+
 class UpdaterEndToEnd : public testing::Test {
   protected:
     void TearDown() override { KillStrayApps(); }
 
-    // Every third of the office's scenarios, from the `group`th on, against
-    // the group's own server: the three groups run side by side.
+    // Every sixth of the office's scenarios, from the `group`th on, against
+    // the group's own server: the six groups run side by side.
     void PlayOfficeScenarios(size_t group);
 
     void Play(const Scenario& s) {
@@ -606,27 +610,39 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
          .zelMoved = true, .held = L"ZEL.bak", .heldMs = 3000},
     };
     // clang-format on
-    for (size_t i = group - 1; i < std::size(scenarios); i += 3) {
+    for (size_t i = group - 1; i < std::size(scenarios); i += kOfficeScenarioGroups) {
         Play(scenarios[i]);
     }
 }
 
-TEST_F(UpdaterEndToEnd, OfficeScenariosFirstGroup) {
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup1) {
     PlayOfficeScenarios(1);
 }
 
-TEST_F(UpdaterEndToEnd, OfficeScenariosSecondGroup) {
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup2) {
     PlayOfficeScenarios(2);
 }
 
-TEST_F(UpdaterEndToEnd, OfficeScenariosThirdGroup) {
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup3) {
     PlayOfficeScenarios(3);
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup4) {
+    PlayOfficeScenarios(4);
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup5) {
+    PlayOfficeScenarios(5);
+}
+
+TEST_F(UpdaterEndToEnd, OfficeScenariosGroup6) {
+    PlayOfficeScenarios(6);
 }
 
 // Each office folder's id: made at the first run, the same on every request
 // and run, a new one for a damaged file, and another in another office.
 TEST_F(UpdaterEndToEnd, OfficeId) {
-    UseServerGroup(5);
+    UseServerGroup(static_cast<int>(kOfficeScenarioGroups) + 2);
     ScratchFolder scratch;
     UseAppRecord(scratch.path());
     SetServerScenario({{.body = ManifestJson("1.2.3.4")}});
@@ -666,7 +682,7 @@ TEST_F(UpdaterEndToEnd, OfficeId) {
 // The trust the updater keeps over the years: a spare server key, signed
 // releases (also through an office's HTTPS inspection) and its own update.
 TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
-    UseServerGroup(4);
+    UseServerGroup(static_cast<int>(kOfficeScenarioGroups) + 1);
     using enum Op;
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
     const wchar_t* const signedBuild = L"zel_updater_signed.exe";
