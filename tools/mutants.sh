@@ -49,22 +49,22 @@ mutant any-key update/pinned_request.cpp \
     'CheckForUpdate|Download|OfficeScenarios'
 mutant signature-ignored app/main.cpp \
     's/    if (signature \&\& \*signature != SignatureVerdict::kGood) {/    if (false) {/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant interception-unsigned update/pinned_request.cpp \
     's/if (!kReleaseKeyBuiltIn || /if (/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant self-check-skipped install/self_update.cpp \
     's/if (!candidate || candidate->version != to) {/if (false) {/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant identity-unchecked install/self_update.cpp \
     's/if (!MayReplace(BuiltInIdentity(from.c_str()), \*candidate)) {/if (false) {/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant no-trial install/self_update.cpp \
     's/        MarkTrial(files, version);/        (void)version;/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant cut-not-healed install/self_update.cpp \
     's/const bool healed = MoveWritten(copy, files.current);/const bool healed = false;/' \
-    'SparePinSignedReleasesAndSelfUpdate'
+    'SparePinAndSignedReleases|SelfUpdate'
 mutant redirects-followed update/pinned_request.cpp \
     's/DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;/DWORD noRedirects = 0;/' \
     'CheckForUpdate'
@@ -184,7 +184,7 @@ mutant reports-switch-ignored app/main.cpp \
     'OfficeScenarios'
 mutant report-before-application-ready update/update_report.cpp \
     's/        WaitForApplication(pid);/        ;/' \
-    'OfficeScenarios|SparePinSignedReleasesAndSelfUpdate'
+    'OfficeScenarios|SparePinAndSignedReleases|SelfUpdate'
 mutant mandatory-record-ignored update/mandatory_record.cpp \
     's/    return ReadOfficeFile(kMandatorySeenFile, record) \&\&/    return false \&\&/' \
     'OfficeScenarios'

@@ -30,7 +30,7 @@ struct ServerResponse {
 void SetServerScenario(const std::vector<ServerResponse>& responses);
 
 // From now on this test program, and the updaters it starts, use the server
-// of end-to-end group `group` (1-8; 0: the main one), so that groups run side
+// of end-to-end group `group` (1-9; 0: the main one), so that groups run side
 // by side.
 void UseServerGroup(int group);
 

@@ -207,7 +207,7 @@ std::vector<AppRecord> Starts(const std::wstring& record, size_t count) {
 }
 
 // The office's scenarios run in this many groups side by side; the signed
-// releases' table and the office id take the two server groups after them.
+// releases, the office id and the self-update take the server groups after.
 constexpr size_t kOfficeScenarioGroups = 6;
 
 class UpdaterEndToEnd : public testing::Test {
@@ -217,6 +217,7 @@ class UpdaterEndToEnd : public testing::Test {
     // Every sixth of the office's scenarios, from the `group`th on, against
     // the group's own server: the six groups run side by side.
     void PlayOfficeScenarios(size_t group);
+    void PlaySignedReleasesAndSelfUpdate(bool updatesItself);
 
     void Play(const Scenario& s) {
         SCOPED_TRACE(s.name);
@@ -680,9 +681,11 @@ TEST_F(UpdaterEndToEnd, OfficeId) {
 }
 
 // The trust the updater keeps over the years: a spare server key, signed
-// releases (also through an office's HTTPS inspection) and its own update.
-TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
-    UseServerGroup(static_cast<int>(kOfficeScenarioGroups) + 1);
+// releases (also through an office's HTTPS inspection) and, from the row
+// "self-update to 9.9.9.9" on, its own update. The two parts run side by side
+// on servers of their own; only the first changes what the prefix trusts.
+void UpdaterEndToEnd::PlaySignedReleasesAndSelfUpdate(const bool updatesItself) {
+    UseServerGroup(static_cast<int>(kOfficeScenarioGroups) + (updatesItself ? 3 : 1));
     using enum Op;
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
     const wchar_t* const signedBuild = L"zel_updater_signed.exe";
@@ -849,9 +852,21 @@ TEST_F(UpdaterEndToEnd, SparePinSignedReleasesAndSelfUpdate) {
          .fromOffice = true, .nextRun = replaced},
     };
     // clang-format on
-    for (const Scenario& s : scenarios) {
-        Play(s);
+    const auto first = std::ranges::find_if(scenarios, [](const Scenario& s) {
+        return std::string(s.name) == "self-update to 9.9.9.9";
+    });
+    for (auto it = updatesItself ? first : std::begin(scenarios);
+         it != (updatesItself ? std::end(scenarios) : first); ++it) {
+        Play(*it);
     }
+}
+
+TEST_F(UpdaterEndToEnd, SparePinAndSignedReleases) {
+    PlaySignedReleasesAndSelfUpdate(false);
+}
+
+TEST_F(UpdaterEndToEnd, SelfUpdate) {
+    PlaySignedReleasesAndSelfUpdate(true);
 }
 
 }  // namespace
