@@ -221,6 +221,14 @@ class UpdaterEndToEnd : public testing::Test {
 
     void Play(const Scenario& s) {
         SCOPED_TRACE(s.name);
+        // Each row's time, for balancing the groups.
+        struct Timed {
+            const char* name;
+            ULONGLONG began = GetTickCount64();
+            ~Timed() {
+                std::fprintf(stderr, "row \"%s\": %llu ms\n", name, GetTickCount64() - began);
+            }
+        } timed{s.name};
         KillStrayApps();
         ScratchFolder office;
         const std::wstring record = UseAppRecord(office.path());
