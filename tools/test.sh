@@ -37,4 +37,7 @@ cmake --build --preset tests
 # The demo runs as one of the tests; its own builds and Wine prefix are made
 # here, with the others, rather than inside the timed suite.
 "$root/tools/demo.sh" --prepare >/dev/null
+# So is the vendor flow's fresh product build.
+port=$(sed -n 's/^ZEL_TEST_SERVER_PORT:STRING=//p' "$build/CMakeCache.txt")
+"$root/tests/vendor/vendor_flow_test.sh" --prepare "$build" $((port + 220))
 "$root/tools/with_display.sh" "$0" --inside-display "$@"

@@ -4,10 +4,36 @@
 # to nginx on loopback), two signed releases published into a server root,
 # served with the README's nginx configuration, verified as an office would,
 # and the updater updating an office from the first to the second through it.
-# Usage: vendor_flow_test.sh TEST_BUILD PORT   (the test build lends the
-# application's versions and its Wine prefix for the office's run)
+# Usage: vendor_flow_test.sh [--prepare] TEST_BUILD PORT   (the test build
+# lends the application's versions and its Wine prefix for the office's run)
+# --prepare makes the keys and the fresh product build in TEST_BUILD/vendor-flow
+# beforehand (tools/test.sh does, outside the timed suite); a test run for that
+# port takes them from there, any other makes its own.
 set -euo pipefail
+prepare=0
+[ "${1:-}" = --prepare ] && prepare=1 && shift
 tests_build=$1 port=$2 root=$(cd "$(dirname "$0")/../.." && pwd)
+made="$tests_build/vendor-flow"
+# Keys and a product tree of the product preset alone, bound to 127.0.0.1:PORT,
+# in the current folder.
+make_product() {
+    openssl ecparam -name prime256v1 -genkey -noout -out server.key
+    openssl req -x509 -new -key server.key -out server.crt -days 30 -subj /CN=localhost 2>/dev/null
+    pin=$("$root/tools/compute_pin.sh" server.crt)
+    "$root/tools/release_key.sh" new release-key.pem >/dev/null
+    cmake -S "$root" --preset product -B product -DZEL_SERVER_HOST=127.0.0.1 \
+        -DZEL_SERVER_PORT="$port" -DZEL_SERVER_PIN="$pin" \
+        -DZEL_RELEASE_KEY="$PWD/release-key.pub.pem" >/dev/null
+    cmake --build product >/dev/null
+    echo "$port" >port
+}
+if [ "$prepare" = 1 ]; then
+    rm -rf "$made"
+    mkdir -p "$made"
+    cd "$made"
+    make_product
+    exit 0
+fi
 mkdir -p "$tests_build/scratch"
 dir=$(mktemp -d "$tests_build/scratch/vendor.XXXXXX")
 chmod 755 "$dir"  # nginx's workers read the server root as another user
@@ -22,13 +48,12 @@ cd "$dir"
 # The tool's own Wine prefix, made on first use by the tool itself.
 export ZEL_RELEASE_WINEPREFIX="$dir/release-wine"
 
-openssl ecparam -name prime256v1 -genkey -noout -out server.key
-openssl req -x509 -new -key server.key -out server.crt -days 30 -subj /CN=localhost 2>/dev/null
-pin=$("$root/tools/compute_pin.sh" server.crt)
-"$root/tools/release_key.sh" new release-key.pem >/dev/null
-cmake -S "$root" --preset product -B product -DZEL_SERVER_HOST=127.0.0.1 -DZEL_SERVER_PORT="$port" \
-    -DZEL_SERVER_PIN="$pin" -DZEL_RELEASE_KEY="$dir/release-key.pub.pem" >/dev/null
-cmake --build product >/dev/null
+if [ "$(cat "$made/port" 2>/dev/null)" = "$port" ]; then
+    cp "$made"/server.key "$made"/server.crt "$made"/release-key.pem "$made"/release-key.pub.pem .
+    ln -s "$made/product" product
+else
+    make_product
+fi
 
 for version in 1.0.0.0 2.0.0.0; do
     mkdir -p "release-$version"
