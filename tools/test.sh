@@ -26,7 +26,7 @@ if [ "${1:-}" = "--inside-display" ]; then
     wineserver -p
     "$build/wine_run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
     # Every test passes at its first run or counts as failed: no second try.
-    ctest --preset tests -j "${ZEL_TEST_JOBS:-4}" "$@"
+    ctest --preset tests -j "${ZEL_TEST_JOBS:-6}" "$@"
     exit
 fi
 
