@@ -76,7 +76,9 @@ python3 "$root/tools/publish_release.py" verify --server "https://127.0.0.1:$por
 # An office with the first release installed and the product's updater.
 mkdir -p office/ZEL
 cp "$tests_build/bin/apps/v1.0.0.0/zel_acc.exe" office/ZEL/
-cp product/zel_updater.exe "$tests_build/bin/powershell.exe" office/
+# The product starts only the system's PowerShell (Wine's does nothing), so
+# its own unpack installs the release.
+cp product/zel_updater.exe office/
 export ZEL_APP_RECORD="$dir/app-starts.txt" ZEL_APP_LIFETIME_MS=2000
 (cd office && "$tests_build/wine_run.sh" zel_updater.exe) || fail "the updater ended with $?"
 # The application writes its record once it runs, after the updater ended.
