@@ -470,11 +470,21 @@ def command_default(args):
         raise ReleaseError("no --signing-key: offices with a signed updater would refuse the "
                            "release. Give --signing-key, or --unsigned if you really mean it")
     tool = find_release_check(args.release_check, args.build)
-    stage = staging_beside(args.out)
-    try:
+
+    def make(stage):
         build_release(args, tool, stage)
         if args.signing_key:
             sign_release(stage, args.signing_key)
+
+    publish_staged(args, tool, make)
+
+
+def publish_staged(args, tool, make):
+    """Makes the release in a staging folder beside --out with make(stage),
+    checks it, and only then moves it into the live folder."""
+    stage = staging_beside(args.out)
+    try:
+        make(stage)
         m = check_release(tool, stage, release_keys_of(args), args.unsigned)
         os.makedirs(args.out, exist_ok=True)
         publish_release(stage, args.out, m, args.candidate)
@@ -495,15 +505,8 @@ def command_sign(args):
 
 
 def command_publish(args):
-    tool = find_release_check(args.release_check, args.build)
-    stage = staging_beside(args.out)
-    try:
-        shutil.copytree(args.release, stage, dirs_exist_ok=True)
-        m = check_release(tool, stage, release_keys_of(args), args.unsigned)
-        os.makedirs(args.out, exist_ok=True)
-        publish_release(stage, args.out, m, args.candidate)
-    finally:
-        shutil.rmtree(stage, ignore_errors=True)
+    publish_staged(args, find_release_check(args.release_check, args.build),
+                   lambda stage: shutil.copytree(args.release, stage, dirs_exist_ok=True))
 
 
 def command_resign(args):
