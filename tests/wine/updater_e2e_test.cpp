@@ -910,6 +910,8 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
         response.dropAfter = dropAfter;
         return response;
     };
+    ServerResponse ignoresRanges = mirrored("good.zip");
+    ignoresRanges.ignoreRange = true;
     const auto fallback = [&](const char* name, const ServerResponse& answer, const char* logged) {
         return Scenario{.name = name,
                         .server = {manifest, Archive()},
@@ -932,6 +934,11 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
          .program = L"zel_updater_signed.exe", .trustTestRoot = true,
          .report = "result=installed&[^ ]*&source=mirror ",
          .mirror = {mirrored("good.zip", 30000), mirrored("good.zip")}, .mirrorRequests = 2},
+        {.name = "from a mirror that ignores ranges: whole again there", .server = {manifest},
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2,
+         .logged = "download result=ok attempts=2 source=mirror",
+         .program = L"zel_updater_signed.exe", .trustTestRoot = true,
+         .mirror = {mirrored("good.zip", 30000), ignoresRanges}, .mirrorRequests = 2},
         fallback("the mirror answers 404", {.cert = "intercepted-valid", .status = 404},
                  "download.fallback from=mirror to=origin stage=download reason=http-error "
                  "status=404[\\s\\S]*download result=ok attempts=2 source=origin"),
