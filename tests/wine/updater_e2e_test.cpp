@@ -66,8 +66,8 @@ ServerResponse Signed(const std::string& from = "", const std::string& to = "",
 // entry the store keeps it in: Wine 8 ignores a root added through the API.
 class TrustedTestRoot {
   public:
-    TrustedTestRoot() {
-        const std::string pem = ReadBytes(BinFolder() + L"\\..\\test-certs\\test-ca.crt");
+    explicit TrustedTestRoot(const wchar_t* file) {
+        const std::string pem = ReadBytes(BinFolder() + L"\\..\\test-certs\\" + file);
         BYTE der[4096];
         DWORD size = sizeof(der);
         CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
@@ -145,7 +145,8 @@ struct Scenario {
     const wchar_t* program = L"zel_updater_test.exe";
     const char* previous = nullptr;  // the office's zel.zip: an archive of bin/archives
     bool differential = false;       // only ranges asked, within the changed entries and directory
-    bool trustTestRoot = false;      // the prefix trusts the interceptor's root
+    bool trustTestRoot =
+        false;  // the prefix trusts the interceptor's root (the mirror's, with one)
     // The updater runs as the office's zel_updater.exe, beside ZEL, so that it
     // may replace itself; after the run it is started `crashes` times more,
     // ending each time with a crash or another failure, and then once more, after which the log
@@ -270,7 +271,7 @@ class UpdaterEndToEnd : public testing::Test {
         }
         std::optional<TrustedTestRoot> root;
         if (s.trustTestRoot) {
-            root.emplace();
+            root.emplace(s.mirror.empty() ? L"test-ca.crt" : L"mirror-ca.crt");
         }
         std::wstring program = BinFolder() + L"\\" + s.program;
         const std::wstring aside = office / L"zel_updater.exe.old-1-2";
@@ -904,7 +905,7 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
     // From the pinned server: only the archive's host presents a chain.
     const ServerResponse manifest{.body = Signed("", "", "mirror.json").body};
     const auto mirrored = [](const char* name, long long dropAfter = -1,
-                             const char* cert = "intercepted-valid") {
+                             const char* cert = "mirror-valid") {
         ServerResponse response = Archive(name);
         response.cert = cert;
         response.dropAfter = dropAfter;
@@ -939,7 +940,7 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
          .logged = "download result=ok attempts=2 source=mirror",
          .program = L"zel_updater_signed.exe", .trustTestRoot = true,
          .mirror = {mirrored("good.zip", 30000), ignoresRanges}, .mirrorRequests = 2},
-        fallback("the mirror answers 404", {.cert = "intercepted-valid", .status = 404},
+        fallback("the mirror answers 404", {.cert = "mirror-valid", .status = 404},
                  "download.fallback from=mirror to=origin stage=download reason=http-error "
                  "status=404[\\s\\S]*download result=ok attempts=2 source=origin"),
         fallback("the mirror sends another length", mirrored("nested.zip"),
@@ -958,7 +959,7 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
                    "attempts=0 source=mirror",
          .program = L"zel_updater_signed.exe", .previous = "delta-old.zip", .differential = true,
          .trustTestRoot = true,
-         .mirror = {{.cert = "intercepted-valid", .bodyFile = "bin/archives/delta-new.zip"}}},
+         .mirror = {{.cert = "mirror-valid", .bodyFile = "bin/archives/delta-new.zip"}}},
         // Without a release key nothing vouches for another host's bytes.
         {.name = "unsigned build: the pinned server, whatever host the url names",
          .server = {manifest, Archive()}, .steps = installs, .starts = {L"2.0.0.0"},
