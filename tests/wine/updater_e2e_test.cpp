@@ -927,6 +927,11 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
                         .mirror = {answer},
                         .mirrorRequests = 1};
     };
+    // Only the mirror's own certificate, from a root the office does not have.
+    Scenario unknownIssuer =
+        fallback("the mirror's issuer is unknown", mirrored("good.zip", -1, "mirror-leaf"),
+                 "trust result=refused chain_status=[\\s\\S]*download.fallback from=mirror");
+    unknownIssuer.trustTestRoot = false;
     // clang-format off
     const Scenario scenarios[] = {
         {.name = "from the mirror, cut and resumed there", .server = {manifest},
@@ -953,6 +958,7 @@ TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
                  mirrored("good.zip", -1, "other-valid"),
                  "trust=refused[^\\n]*failure=trust[\\s\\S]*download.fallback from=mirror "
                  "to=origin stage=download reason=http-error"),
+        unknownIssuer,
         {.name = "differential from the mirror", .server = {{.body = Signed("", "", "mirror-delta.json").body}},
          .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2,
          .logged = "delta result=ok [^\\n]*source=mirror[\\s\\S]*download result=ok "
