@@ -30,6 +30,19 @@ std::optional<unsigned long long> StatedLength(const UpdateManifest& manifest) {
     return manifest.length ? ParseSignedLength(*manifest.length) : std::nullopt;
 }
 
+std::optional<RequestTarget> MirrorOf(const UpdateManifest& manifest, bool releasesSigned,
+                                      const RequestTarget& server) {
+    const bool wholeUrlSigned = manifest.length.has_value() && manifest.signedAt.has_value();
+    const std::optional<HttpsUrl> url = ParseHttpsUrl(manifest.url);
+    if (!releasesSigned || !wholeUrlSigned || !url) {
+        return std::nullopt;
+    }
+    if (url->port == server.port && _wcsicmp(url->host.c_str(), server.host.c_str()) == 0) {
+        return std::nullopt;
+    }
+    return RequestTarget{url->host, url->port, true};
+}
+
 long long SecondsSince1970() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "update/pinned_request.h"
 #include "update/release_signature.h"
 #include "update/update_manifest.h"
 
@@ -23,6 +24,14 @@ SignatureVerdict WithFreshness(SignatureVerdict verdict, const UpdateManifest& m
 // The archive's length the manifest states, in its exact form; nothing when
 // it states none (or not in that form).
 std::optional<unsigned long long> StatedLength(const UpdateManifest& manifest);
+
+// The mirror the archive is fetched from first: the host and port of an https
+// url, when the build checks release signatures and the signature covers the
+// whole url (a release signed with its length and time), and it names another
+// place than the update `server`. Nothing otherwise: without a signature only
+// the pinned server's key vouches for the archive.
+std::optional<RequestTarget> MirrorOf(const UpdateManifest& manifest, bool releasesSigned,
+                                      const RequestTarget& server);
 
 // Seconds since 1970 by the system clock.
 long long SecondsSince1970();

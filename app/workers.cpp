@@ -41,7 +41,8 @@ DWORD RunUpdate(HWND window) {
     // The signed length when the release states one; else the build's bound.
     const ArchiveBound bound{StatedLength(UpdateInfo.manifest), kMaxArchiveBytes};
     if (!DownloadPackage(UpdateInfo.manifest.url, UpdateInfo.manifest.sha256, kPackageFile,
-                         progress, bound)) {
+                         progress, bound,
+                         MirrorOf(UpdateInfo.manifest, kReleaseKeyBuiltIn, UpdateServerTarget()))) {
         NoteAttempt("failed", "download", nullptr);
         ReportFailedUpdate(window, texts::kStatusDownloadFailed);
         return 1;

@@ -151,7 +151,7 @@ class DeltaRun {
   public:
     DeltaRun(const DeltaJob& job, DownloadSink& sink) : job_(job), sink_(sink) {}
 
-    bool Run() {
+    DeltaOutcome Run() {
         const auto start = std::chrono::steady_clock::now();
         OldArchive old;
         std::optional<ResumeRecord> resume = LoadResumeRecord(job_.partPath);
@@ -178,8 +178,11 @@ class DeltaRun {
                            {"requests", requests_},
                            {"seconds", took.count()},
                            {"kept", kept_},
-                           {"error", error_ != 0 ? ErrorWithText(error_) : ""}});
-        return done;
+                           {"error", error_ != 0 ? ErrorWithText(error_) : ""},
+                           {"source", job_.target.mirror ? "mirror" : "origin"}});
+        const bool unanswered =
+            reason_ != nullptr && std::strcmp(reason_, "http-error") == 0 && fetched_ == 0;
+        return {done, !done && unanswered};
     }
 
   private:
@@ -210,7 +213,7 @@ class DeltaRun {
         ++requests_;
         clock_.Start();
         std::optional<ContentRange> answered;
-        if (!OpenPinnedRequest(job_.path, options, http)) {
+        if (!OpenRequest(job_.target, job_.path, options, http)) {
             Fail("http-error", http.error);
         } else if (http.status != HTTP_STATUS_PARTIAL_CONTENT) {
             // The server ignored the range, or the file is another one now.
@@ -551,6 +554,6 @@ class DeltaRun {
 
 }  // namespace
 
-bool DownloadDelta(const DeltaJob& job, DownloadSink& sink) {
+DeltaOutcome DownloadDelta(const DeltaJob& job, DownloadSink& sink) {
     return DeltaRun(job, sink).Run();
 }

@@ -27,16 +27,25 @@ struct DeltaJob {
     DWORD retryPauseMs = 0;
     // The archive's total (every Content-Range's) must keep to it.
     ArchiveBound bound;
+    // The update server, or the mirror a signed release names.
+    RequestTarget target = UpdateServerTarget();
+};
+
+struct DeltaOutcome {
+    bool done = false;
+    // The server could not be asked at all (no connection, a refused status
+    // or certificate) before any byte of the new archive came.
+    bool serverFailed = false;
 };
 
 // Fetches the new archive's directory with ranged requests, plans it against
 // the previous archive's, and writes the part in order: entries that are the
 // same copied from the previous archive, everything else fetched. True once
 // the part, verified by length and SHA-256, has replaced the previous archive.
-// False when it does not apply (no digest, no readable previous archive, a
+// Not done when it does not apply (no digest, no readable previous archive, a
 // server without ranges or a validator, an archive it does not understand,
 // a plan that would fetch most of the file anyway, a total the bound refuses,
 // a directory that does not end where the end record begins) or fails: the part then
 // holds only bytes a normal download may resume from (with their record), or
 // nothing, and the previous archive is as it was.
-bool DownloadDelta(const DeltaJob& job, DownloadSink& sink);
+DeltaOutcome DownloadDelta(const DeltaJob& job, DownloadSink& sink);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "common/log.h"
@@ -50,6 +51,7 @@ struct Job {
     std::wstring filePath;
     std::wstring partPath;
     ArchiveBound bound;
+    RequestTarget target = UpdateServerTarget();
 };
 
 struct AttemptResult {
@@ -58,6 +60,8 @@ struct AttemptResult {
     uint64_t offset = 0;       // where the transfer continued from
     uint64_t kept = 0;         // bytes the part holds for the next attempt
     bool askAgain = false;     // a refused range: the whole file is asked for at once
+    std::string end;           // how the attempt ended, as its log line says
+    DWORD status = 0;          // the server's, when one was read
 };
 
 struct Transfer {
@@ -73,9 +77,15 @@ struct AttemptLog {
     uint64_t offset = 0;
     uint64_t bytes = 0;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    mutable std::string end{};
 
     template <typename... Extra>
     void Write(const Extra&... extra) const {
+        for (const LogField& field : {LogField(extra)...}) {
+            if (std::strcmp(field.key, "end") == 0) {
+                end = field.value;
+            }
+        }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         const double seconds = took.count();
         const double kbs = seconds > 0 ? static_cast<double>(bytes) / 1024 / seconds : 0;
@@ -161,7 +171,7 @@ std::optional<ResumeRecord> Ask(const Job& job, PinnedRequest& http, AttemptLog&
         options.acceptPartial = true;
         result.offset = result.kept = log.offset = resume->kept;
     }
-    if (!OpenPinnedRequest(job.path, options, http)) {
+    if (!OpenRequest(job.target, job.path, options, http)) {
         // A server or front end that refuses the range (412, 416, 400, 500)
         // would refuse it at every later attempt as well: the part goes, and
         // the whole file is asked for at once.
@@ -285,10 +295,8 @@ std::optional<ResumeRecord> WholePart(const Job& job) {
     return std::nullopt;
 }
 
-AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
+AttemptResult Attempt(const Job& job, AttemptLog& log, PinnedRequest& http, DownloadSink& sink) {
     AttemptResult result;
-    AttemptLog log{n};
-    PinnedRequest http;
     std::optional<ResumeRecord> record = WholePart(job);
     const bool fetch = !record;
     if (fetch) {
@@ -342,11 +350,67 @@ AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
     return result;
 }
 
+// The download goes on at the update server; the log says why.
+void LeaveMirror(Job& job, const char* stage, const std::string& reason, DWORD status) {
+    LogEvent("download.fallback", {{"from", "mirror"},
+                                   {"to", "origin"},
+                                   {"stage", stage},
+                                   {"reason", reason},
+                                   {"status", status}});
+    job.target = UpdateServerTarget();
+}
+
+// A mirror keeps the download while it gets further (a cut transfer is
+// resumed there) or only refused a range (the whole file is asked of it, as of
+// the update server); a full disk is the office's, not the mirror's. Anything
+// else (no connection, a status, a length or digest that is not the signed
+// one, a transfer that added nothing) sends the download to the server.
+bool MirrorFailed(const AttemptResult& attempt, bool progressed) {
+    return !progressed && !attempt.askAgain && attempt.end != "write-error";
+}
+
+// The differential download, from the mirror and, when the mirror could not
+// be asked at all, from the update server.
+bool DownloadDeltaFrom(Job& job, DownloadSink& sink) {
+    DeltaJob delta{job.path,
+                   job.sha256,
+                   job.expected,
+                   job.filePath,
+                   job.partPath,
+                   &kDownloadTimeouts,
+                   ZEL_DOWNLOAD_HEADERS_DEADLINE_MS,
+                   kPauseAfterFailureMs,
+                   job.bound,
+                   job.target};
+    DeltaOutcome outcome = DownloadDelta(delta, sink);
+    if (!outcome.done && outcome.serverFailed && job.target.mirror) {
+        LeaveMirror(job, "delta", "http-error", 0);
+        delta.target = job.target;
+        outcome = DownloadDelta(delta, sink);
+    }
+    return outcome.done;
+}
+
+// One attempt, and how it ended.
+AttemptResult RunAttempt(const Job& job, int n, DownloadSink& sink) {
+    AttemptLog log{n};
+    PinnedRequest http;
+    AttemptResult result = Attempt(job, log, http, sink);
+    result.end = log.end;
+    result.status = http.status;
+    return result;
+}
+
 }  // namespace
 
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
-                     const std::wstring& filePath, DownloadSink& sink, const ArchiveBound& bound) {
+                     const std::wstring& filePath, DownloadSink& sink, const ArchiveBound& bound,
+                     const std::optional<RequestTarget>& mirror) {
     Job job{RequestPathFromUrl(url), sha256, std::nullopt, filePath, filePath + L".part", bound};
+    if (mirror) {
+        job.target = *mirror;
+        LogEvent("download.mirror", {{"host", mirror->host}, {"port", mirror->port}});
+    }
     // A manifest without a digest is downloaded unchecked, as older servers
     // send none; a digest that cannot be read checks nothing, so it fails.
     if (!sha256.empty()) {
@@ -367,11 +431,7 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
     int attempts = 0;
     // The previous archive may hold most of this one, unless a verified part
     // only waits to be moved.
-    bool done = !WholePart(job) &&
-                DownloadDelta({job.path, job.sha256, job.expected, job.filePath, job.partPath,
-                               &kDownloadTimeouts, ZEL_DOWNLOAD_HEADERS_DEADLINE_MS,
-                               kPauseAfterFailureMs, bound},
-                              sink);
+    bool done = !WholePart(job) && DownloadDeltaFrom(job, sink);
     while (!done && idle < kIdleAttemptsAllowed && attempts < kMaxAttempts) {
         const AttemptResult attempt = RunAttempt(job, ++attempts, sink);
         done = attempt.done;
@@ -381,16 +441,26 @@ bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
         if (attempt.fileChanged) {
             best = 0;
         }
-        if (attempt.kept > std::max(best, attempt.offset)) {
+        const bool progressed = attempt.kept > std::max(best, attempt.offset);
+        if (progressed) {
             best = attempt.kept;
             idle = 0;
         } else {
             ++idle;
         }
+        if (job.target.mirror && MirrorFailed(attempt, progressed)) {
+            // The update server is asked at once, with attempts of its own.
+            LeaveMirror(job, "download", attempt.end, attempt.status);
+            idle = 0;
+            continue;
+        }
         if (!attempt.askAgain) {
             Sleep(kPauseAfterFailureMs);
         }
     }
-    LogEvent("download", {{"result", done ? "ok" : "failed"}, {"attempts", attempts}});
+    const char* source = job.target.mirror ? "mirror" : "origin";
+    NoteDownloadSource(source);
+    LogEvent("download",
+             {{"result", done ? "ok" : "failed"}, {"attempts", attempts}, {"source", source}});
     return done;
 }

@@ -2,10 +2,12 @@
 // reporting progress to a sink after every chunk.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "download/download_sink.h"
 #include "download/length_headers.h"
+#include "update/pinned_request.h"
 
 // The body goes to "<file>.part" and becomes the file only when the whole of
 // it arrived (as many bytes as the server announced) and, when `sha256` is
@@ -22,6 +24,11 @@
 // The archive is held to `bound`: an answer whose length (Content-Length or
 // Content-Range total) breaks it, or that goes on past the length, ends its
 // attempt before a byte more is written, so the part never grows beyond it.
+// With a `mirror`, the url's path is asked of it first, resumed and
+// differential downloads included; once it fails (no connection, a status, a
+// length or digest that is not the release's, a transfer that gets nowhere)
+// the rest of the download goes to the update server.
 bool DownloadPackage(const std::wstring& url, const std::wstring& sha256,
                      const std::wstring& filePath, DownloadSink& sink,
-                     const ArchiveBound& bound = {});
+                     const ArchiveBound& bound = {},
+                     const std::optional<RequestTarget>& mirror = std::nullopt);

@@ -118,7 +118,7 @@ ProxyDecision DecideOfficeProxy(DWORD& scriptError, bool& timedOut) {
         if (!timedOut) {
             scriptError = g_search->error;
             if (g_search->proxy) {
-                found = ProxyDecision{g_search->source, *g_search->proxy, L""};
+                found = ProxyDecision{g_search->source, *g_search->proxy, L"", L""};
             }
         }
         g_search->Release();
@@ -130,14 +130,15 @@ ProxyDecision DecideOfficeProxy(DWORD& scriptError, bool& timedOut) {
     }
     if (!g_user.manual.empty()) {
         return {ProxySource::UserManual, ManualProxyFor(host, g_user.manual, g_user.bypass),
-                g_user.bypass};
+                g_user.bypass, g_user.manual};
     }
     WINHTTP_PROXY_INFO fallback = {};
     if (WinHttpGetDefaultProxyConfiguration(&fallback)) {
         const std::wstring proxy = TakeGlobal(fallback.lpszProxy);
         const std::wstring bypass = TakeGlobal(fallback.lpszProxyBypass);
         if (fallback.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !proxy.empty()) {
-            return {ProxySource::WinHttpDefault, ManualProxyFor(host, proxy, bypass), bypass};
+            return {ProxySource::WinHttpDefault, ManualProxyFor(host, proxy, bypass), bypass,
+                    proxy};
         }
     }
     return {};

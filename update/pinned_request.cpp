@@ -59,6 +59,11 @@ bool TrustedBySystemInstead(HINTERNET request, ULONGLONG deadline, AttemptRecord
     return true;
 }
 
+// "https://host:port", as a mirror's requests are logged.
+std::wstring AddressOf(const RequestTarget& target) {
+    return L"https://" + target.host + L":" + std::to_wstring(target.port);
+}
+
 bool Is(const char* failure, const char* name) {
     return failure != nullptr && std::strcmp(failure, name) == 0;
 }
@@ -182,8 +187,43 @@ bool IsProxyFailure(const PinnedRequest& attempt) {
     }
 }
 
-bool Exchange(const std::wstring& path, const RequestOptions& options, const std::wstring& proxy,
-              ULONGLONG deadline, AttemptRecord& record, PinnedRequest& out) {
+// The status: 200, or 206 where a range was asked for.
+bool AcceptStatus(const RequestOptions& options, PinnedRequest& out) {
+    HINTERNET request = out.request.get();
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return Fail(out, "status", GetLastError());
+    }
+    out.status = status;
+    if (status != HTTP_STATUS_OK &&
+        !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT)) {
+        return Fail(out, "status");
+    }
+    if (!options.deadlineCoversBody && out.watchdog.Disarm()) {
+        out.request.release();
+        return Fail(out, "timeout", ERROR_WINHTTP_OPERATION_CANCELLED);
+    }
+    return true;
+}
+
+// A mirror's certificate is judged as any HTTPS site's: a chain the system
+// trusts, for the mirror's own name.
+bool MirrorTrusted(HINTERNET request, const RequestTarget& target, ULONGLONG deadline,
+                   AttemptRecord& record) {
+    if (!SystemTrustsServerChain(request, target.host.c_str(), deadline)) {
+        record.trust = "refused";
+        return false;
+    }
+    record.trust = "system";
+    return true;
+}
+
+bool Exchange(const RequestTarget& target, const std::wstring& path, const RequestOptions& options,
+              const std::wstring& proxy, ULONGLONG deadline, AttemptRecord& record,
+              PinnedRequest& out) {
     out.session.reset(WinHttpOpen(
         kUserAgent, proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
         proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
@@ -195,8 +235,7 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         WinHttpSetTimeouts(out.session.get(), timeouts->resolveMs, timeouts->connectMs,
                            timeouts->sendMs, timeouts->receiveMs);
     }
-    out.connection.reset(
-        WinHttpConnect(out.session.get(), kUpdateServerHost, kUpdateServerPort, 0));
+    out.connection.reset(WinHttpConnect(out.session.get(), target.host.c_str(), target.port, 0));
     if (out.connection) {
         out.request.reset(WinHttpOpenRequest(out.connection.get(), L"GET", path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -248,6 +287,12 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         return Fail(out, cut ? "timeout" : "connect", error);
     }
     // Nothing of the response is looked at before the key has matched.
+    if (target.mirror) {
+        if (!MirrorTrusted(request, target, deadline, record)) {
+            return Fail(out, "trust");
+        }
+        return AcceptStatus(options, out);
+    }
     const auto presented = PresentedKeyDigest(request);
     const bool pinned = presented && MatchesAPin(*presented);
     if (presented && !pinned) {
@@ -269,35 +314,19 @@ bool Exchange(const std::wstring& path, const RequestOptions& options, const std
         return Fail(out, "key");
     }
     record.key = pinned ? "match" : "mismatch";
-    DWORD status = 0;
-    DWORD statusSize = sizeof(status);
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        return Fail(out, "status", GetLastError());
-    }
-    out.status = status;
-    if (status != HTTP_STATUS_OK &&
-        !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT)) {
-        return Fail(out, "status");
-    }
-    if (!options.deadlineCoversBody && out.watchdog.Disarm()) {
-        out.request.release();
-        return Fail(out, "timeout", ERROR_WINHTTP_OPERATION_CANCELLED);
-    }
-    return true;
+    return AcceptStatus(options, out);
 }
 
-bool Attempt(const std::wstring& path, const RequestOptions& options, const std::wstring& proxy,
-             ULONGLONG deadline, PinnedRequest& out) {
+bool Attempt(const RequestTarget& target, const std::wstring& path, const RequestOptions& options,
+             const std::wstring& proxy, ULONGLONG deadline, PinnedRequest& out) {
     out.Close();
     out.status = 0;
     out.failure = nullptr;
     out.error = 0;
     AttemptRecord record;
-    const bool ok = Exchange(path, options, proxy, deadline, record, out);
+    const bool ok = Exchange(target, path, options, proxy, deadline, record, out);
     const ULONGLONG end = GetTickCount64();
-    LogEvent("http", {{"path", path},
+    LogEvent("http", {{"path", target.mirror ? AddressOf(target) + path : path},
                       {"proxy", proxy.empty() ? std::wstring(L"none") : proxy},
                       {"connect_ms", record.connected != 0 ? record.connected - record.start : 0},
                       {"headers_ms", end - record.start},
@@ -344,15 +373,25 @@ bool CheckServerKeyPin(HINTERNET request) {
     return digest && MatchesAPin(*digest);
 }
 
+RequestTarget UpdateServerTarget() {
+    return {kUpdateServerHost, kUpdateServerPort, false};
+}
+
 bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options,
                        PinnedRequest& out) {
+    return OpenRequest(UpdateServerTarget(), path, options, out);
+}
+
+bool OpenRequest(const RequestTarget& target, const std::wstring& path,
+                 const RequestOptions& options, PinnedRequest& out) {
     const ULONGLONG deadline =
         options.headersDeadlineMs != 0 ? GetTickCount64() + options.headersDeadlineMs : 0;
-    const ProxyDecision& proxy = OfficeProxy();
-    if (Attempt(path, options, proxy.proxy, deadline, out) || proxy.proxy.empty() ||
+    const std::wstring proxy =
+        target.mirror ? ProxyForHost(OfficeProxy(), target.host) : OfficeProxy().proxy;
+    if (Attempt(target, path, options, proxy, deadline, out) || proxy.empty() ||
         !IsProxyFailure(out)) {
         return out.failure == nullptr;
     }
-    LogEvent("http.direct", {{"path", path}, {"proxy", proxy.proxy}});
-    return Attempt(path, options, L"", deadline, out);
+    LogEvent("http.direct", {{"path", path}, {"proxy", proxy}});
+    return Attempt(target, path, options, L"", deadline, out);
 }

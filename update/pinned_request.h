@@ -5,6 +5,8 @@
 // with a release key also takes a key the system trusts for the server's name
 // (see system_trust.h); its releases prove themselves by their signature.
 // Redirects are never followed: a 3xx is a failure like any other status.
+// A build with a release key may also ask a mirror that a signed release
+// names; the mirror is admitted by the system's certificate checks alone.
 #pragma once
 
 #include <array>
@@ -37,6 +39,19 @@ struct RequestOptions {
     // The same bound holds over reading the body, until the request closes.
     bool deadlineCoversBody = false;
 };
+
+// Where a request goes. The update server must present a pinned key; a
+// mirror (a CDN or object store a signed release names) must present a chain
+// the system trusts for its name, as any HTTPS site: the release's signed
+// digest and length, not the connection, prove the bytes it serves.
+struct RequestTarget {
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    bool mirror = false;
+};
+
+// The built-in update server.
+RequestTarget UpdateServerTarget();
 
 // Declared in opening order; Close releases in reverse: the watchdog first,
 // so that a request it has closed is never closed again.
@@ -75,3 +90,7 @@ bool CheckServerKeyPin(HINTERNET request);
 // why and the status stays in `out` when one was read (a range the server
 // cannot serve is 416). Each attempt is logged.
 bool OpenPinnedRequest(const std::wstring& path, const RequestOptions& options, PinnedRequest& out);
+// The same to either target; a mirror is reached through the office's proxy
+// for its host, and its failures are logged with its whole address.
+bool OpenRequest(const RequestTarget& target, const std::wstring& path,
+                 const RequestOptions& options, PinnedRequest& out);

@@ -88,3 +88,13 @@ std::wstring ManualProxyFor(const std::wstring& host, const std::wstring& proxyL
                             const std::wstring& bypassList) {
     return BypassesProxy(host, bypassList) ? std::wstring() : ProxyForHttps(proxyList);
 }
+
+std::wstring ProxyForHost(const ProxyDecision& decision, const std::wstring& host) {
+    switch (decision.source) {
+        case ProxySource::UserManual:
+        case ProxySource::WinHttpDefault:
+            return ManualProxyFor(host, decision.list, decision.bypass);
+        default:
+            return decision.proxy;
+    }
+}

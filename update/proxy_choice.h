@@ -10,6 +10,7 @@ struct ProxyDecision {
     ProxySource source = ProxySource::None;
     std::wstring proxy;  // "host:port"; empty: straight to the server
     std::wstring bypass;
+    std::wstring list;  // the manual proxy list it came from, read again for other hosts
 };
 
 const char* ProxySourceName(ProxySource source);
@@ -27,3 +28,9 @@ bool BypassesProxy(const std::wstring& host, const std::wstring& bypassList);
 // A manual proxy for `host`, or empty when it bypasses the proxy.
 std::wstring ManualProxyFor(const std::wstring& host, const std::wstring& proxyList,
                             const std::wstring& bypassList);
+
+// The proxy for another host than the update server (a mirror): a manual
+// list is read again with its bypass list for that host; a configuration
+// script's answer for the server stands for the mirror too, as the script is
+// not run a second time within the start's budget.
+std::wstring ProxyForHost(const ProxyDecision& decision, const std::wstring& host);

@@ -28,6 +28,7 @@ struct State {
     std::string selfUpdate;
     uint64_t bytes = 0;
     bool delta = false;
+    const char* source = "origin";
     DWORD applicationPid = 0;
     std::vector<ReportFields> pending;
 };
@@ -153,6 +154,11 @@ void NoteDeltaDownload(uint64_t bytes, bool used) {
     s.delta = used;
 }
 
+void NoteDownloadSource(const char* source) {
+    std::lock_guard guard(Facts().lock);
+    Facts().source = source;
+}
+
 void NoteUnpackWay(const char* way) {
     std::lock_guard guard(Facts().lock);
     Facts().way = way;
@@ -183,7 +189,7 @@ void NoteAttempt(const char* result, const char* stage, const char* cause) {
                         .way = s.way,
                         .bytes = s.bytes,
                         .delta = s.delta,
-                        .source = "origin"};
+                        .source = s.source};
     if (std::strcmp(stage, "download") == 0 && fields.cause.empty()) {
         fields.cause = s.downloadEnd.empty() ? "gave-up" : s.downloadEnd;
     }
@@ -198,6 +204,7 @@ void NoteAttempt(const char* result, const char* stage, const char* cause) {
     s.downloadEnd.clear();
     s.bytes = 0;
     s.delta = false;
+    s.source = "origin";
 }
 
 std::wstring BuildReportPath(const ReportFields& f) {

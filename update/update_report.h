@@ -22,6 +22,8 @@ void EnableUpdateReports();
 // network, and how it ended (the "end" field of its log line).
 void NoteDownloadAttempt(uint64_t bytes, std::initializer_list<LogField> fields);
 void NoteDeltaDownload(uint64_t bytes, bool used);
+// Where the archive came from: "mirror" or "origin".
+void NoteDownloadSource(const char* source);
 void NoteUnpackWay(const char* way);
 void NoteSelfUpdate(const char* result);
 void NoteApplicationStarted(DWORD pid);

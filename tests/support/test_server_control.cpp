@@ -14,7 +14,10 @@ namespace testing_support {
 namespace {
 
 // A test program with a server of its own is told its state folder's name.
-std::wstring StateFolder() {
+std::wstring StateFolder(const wchar_t* state) {
+    if (state != nullptr) {
+        return BinFolder() + L"\\..\\" + state;
+    }
     wchar_t own[MAX_PATH] = {};
     const bool named =
         GetEnvironmentVariableW(L"ZEL_TEST_SERVER_STATE", own, MAX_PATH) > 0 && own[0] != L'\0';
@@ -43,7 +46,7 @@ std::string ToJson(const ServerResponse& r) {
 
 }  // namespace
 
-void SetServerScenario(const std::vector<ServerResponse>& responses) {
+void SetServerScenario(const std::vector<ServerResponse>& responses, const wchar_t* state) {
     static int counter = 0;
     std::ostringstream json;
     json << "{\"id\": \"" << GetCurrentProcessId() << "-" << ++counter << "-" << GetTickCount64()
@@ -52,7 +55,7 @@ void SetServerScenario(const std::vector<ServerResponse>& responses) {
         json << (i ? ", " : "") << ToJson(responses[i]);
     }
     json << "]}";
-    const std::wstring folder = StateFolder();
+    const std::wstring folder = StateFolder(state);
     ASSERT_TRUE(Exists(folder + L"\\ready")) << "the test server is not running";
     DeleteFileW((folder + L"\\requests.log").c_str());
     // Written beside and renamed, so the server never reads half a scenario.
@@ -68,9 +71,9 @@ void UseServerGroup(int group) {
     SetEnvironmentVariableW(L"ZEL_TEST_PORT_SHIFT", group > 0 ? shift.c_str() : nullptr);
 }
 
-std::vector<ReceivedRequest> ReceivedRequests() {
+std::vector<ReceivedRequest> ReceivedRequests(const wchar_t* state) {
     std::vector<ReceivedRequest> requests;
-    std::istringstream log(ReadBytes(StateFolder() + L"\\requests.log"));
+    std::istringstream log(ReadBytes(StateFolder(state) + L"\\requests.log"));
     std::string line;
     ReceivedRequest current;
     while (std::getline(log, line)) {

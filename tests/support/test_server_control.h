@@ -26,11 +26,16 @@ struct ServerResponse {
 };
 
 // The i-th connection from now gets responses[min(i, last)]. Clears the log
-// of received requests.
-void SetServerScenario(const std::vector<ServerResponse>& responses);
+// of received requests. `state` names another server's state folder (the
+// mirror's) instead of this program's.
+void SetServerScenario(const std::vector<ServerResponse>& responses,
+                       const wchar_t* state = nullptr);
+
+// The state folder of the mirror, a second test server on another port.
+inline constexpr const wchar_t* kMirrorState = L"server-state-mirror";
 
 // From now on this test program, and the updaters it starts, use the server
-// of end-to-end group `group` (1-9; 0: the main one), so that groups run side
+// of end-to-end group `group` (1-10; 0: the main one), so that groups run side
 // by side.
 void UseServerGroup(int group);
 
@@ -41,7 +46,7 @@ struct ReceivedRequest {
     long long sent = 0;    // body bytes of the answer
     long long timeMs = 0;  // when it arrived, in milliseconds since 1970
 };
-std::vector<ReceivedRequest> ReceivedRequests();
+std::vector<ReceivedRequest> ReceivedRequests(const wchar_t* state = nullptr);
 
 // The test proxies and the redirect target (test_proxy.py), by role 0-4, and
 // what they logged.

@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "app/release_trust.h"
 #include "download/length_headers.h"
 #include "download/progress.h"
 #include "download/resume_record.h"
@@ -22,6 +23,67 @@ TEST(RequestPathFromUrl, TakesThePathFromTheFirstSlashAfterTheScheme) {
     };
     for (const auto& [url, path] : cases) {
         EXPECT_EQ(RequestPathFromUrl(url), path) << testing::PrintToString(url);
+    }
+}
+
+// Only "https://host[:port]/path" names a mirror; anything else is not one.
+TEST(ParseHttpsUrl, TakesHostPortAndPathOrNothing) {
+    const std::tuple<const wchar_t*, const wchar_t*, unsigned short, const wchar_t*> cases[] = {
+        {L"https://cdn.example.com/zel/zel.zip?v=2", L"cdn.example.com", 443, L"/zel/zel.zip?v=2"},
+        {L"HTTPS://Mirror-2.example:8443/zel.zip", L"Mirror-2.example", 8443, L"/zel.zip"},
+        {L"https://127.0.0.1:1/z", L"127.0.0.1", 1, L"/z"},
+        {L"http://cdn.example.com/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com", nullptr, 0, nullptr},
+        {L"https:///zel.zip", nullptr, 0, nullptr},
+        {L"https://user@cdn.example.com/zel.zip", nullptr, 0, nullptr},
+        {L"https://[::1]:443/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com:0/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com:65536/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com:/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com:44x/zel.zip", nullptr, 0, nullptr},
+        {L"https://cdn.example.com%2f@evil/zel.zip", nullptr, 0, nullptr},
+        {L"https://-cdn.example/zel.zip", nullptr, 0, nullptr},
+    };
+    for (const auto& [url, host, port, path] : cases) {
+        const auto parsed = ParseHttpsUrl(url);
+        ASSERT_EQ(parsed.has_value(), host != nullptr) << testing::PrintToString(url);
+        if (parsed) {
+            EXPECT_EQ(parsed->host, host);
+            EXPECT_EQ(parsed->port, port);
+            EXPECT_EQ(parsed->path, path);
+        }
+    }
+}
+
+// A mirror only where a signature covers the whole url and it names another
+// place than the update server.
+TEST(MirrorOf, OnlyASignedWholeUrlNamingAnotherPlace) {
+    const RequestTarget server{L"updates.example.com", 443, false};
+    const auto manifest = [](const wchar_t* url, bool form2) {
+        UpdateManifest m;
+        m.url = url;
+        if (form2) {
+            m.length = L"100";
+            m.signedAt = L"2026-12-01T00:00:00Z";
+        }
+        return m;
+    };
+    const std::tuple<UpdateManifest, bool, const wchar_t*> cases[] = {
+        {manifest(L"https://cdn.example.net:8443/zel.zip", true), true, L"cdn.example.net:8443"},
+        {manifest(L"https://updates.example.com:8443/zel.zip", true), true,
+         L"updates.example.com:8443"},
+        {manifest(L"https://cdn.example.net/zel.zip", true), false, nullptr},
+        {manifest(L"https://cdn.example.net/zel.zip", false), true, nullptr},
+        {manifest(L"https://UPDATES.example.com/zel.zip", true), true, nullptr},
+        {manifest(L"http://cdn.example.net/zel.zip", true), true, nullptr},
+    };
+    for (const auto& [m, releasesSigned, wanted] : cases) {
+        const auto mirror = MirrorOf(m, releasesSigned, server);
+        ASSERT_EQ(mirror.has_value(), wanted != nullptr) << testing::PrintToString(m.url);
+        if (mirror) {
+            EXPECT_EQ(mirror->host + L":" + std::to_wstring(mirror->port), wanted);
+            EXPECT_TRUE(mirror->mirror);
+        }
     }
 }
 

@@ -27,6 +27,26 @@ TEST(ManualProxyFor, TakesTheHttpsEntryUnlessTheHostIsBypassed) {
     }
 }
 
+// A mirror gets the office's proxy for its own host: the manual list and its
+// bypass read again, a script's answer for the server kept.
+TEST(ProxyForHost, ReadsTheManualListAgainForTheMirror) {
+    const ProxyDecision bypassedServer{ProxySource::UserManual, L"", L"updates.example.com",
+                                       L"proxy:8080"};
+    const ProxyDecision script{ProxySource::UserPac, L"pac-proxy:3128", L"", L""};
+    const std::tuple<ProxyDecision, const wchar_t*, const wchar_t*> cases[] = {
+        {bypassedServer, L"cdn.example.net", L"proxy:8080"},
+        {bypassedServer, L"updates.example.com", L""},
+        {{ProxySource::WinHttpDefault, L"p:1", L"*.cdn.example.net", L"p:1"},
+         L"a.cdn.example.net",
+         L""},
+        {script, L"cdn.example.net", L"pac-proxy:3128"},
+        {{}, L"cdn.example.net", L""},
+    };
+    for (const auto& [decision, host, chosen] : cases) {
+        EXPECT_EQ(ProxyForHost(decision, host), chosen) << testing::PrintToString(host);
+    }
+}
+
 // The proxy's offer (WINHTTP_AUTH_SCHEME_* bits), the schemes tried in order.
 TEST(ProxyAuthOrder, OwnAccountFirstThenStoredLoginNeverDigest) {
     const std::tuple<DWORD, const char*> cases[] = {

@@ -169,6 +169,11 @@ struct Scenario {
     // A powershell.exe and a version.dll that leave a marker, planted in the
     // office beside the updater (its folder and the current one).
     bool planted = false;
+    // What the mirror a signed release names answers, and the requests it
+    // must receive (or -1); `resumed` and `differential` then speak of its
+    // requests.
+    std::vector<ServerResponse> mirror = {};
+    int mirrorRequests = -1;
 };
 
 long long LastWriteMs(const std::wstring& path) {
@@ -253,6 +258,9 @@ class UpdaterEndToEnd : public testing::Test {
             ASSERT_EQ(WaitForAppRecords(record, 1).size(), 1u);
         }
         SetServerScenario(s.server);
+        if (!s.mirror.empty()) {
+            SetServerScenario(s.mirror, kMirrorState);
+        }
         UsePowerShell(s.powershell);
         if (s.mandatorySeenDaysAgo >= 0) {
             WriteBytes(office / L"zel_updater.mandatory", DaysAgoRecord(s.mandatorySeenDaysAgo));
@@ -333,9 +341,18 @@ class UpdaterEndToEnd : public testing::Test {
                 EXPECT_GE(report->timeMs, LastWriteMs(record)) << "after the application started";
             }
         }
+        // The archive's requests, after the manifest's or at the mirror.
         std::vector<ReceivedRequest> fetches = requests;
         std::erase_if(fetches, isReport);
+        fetches.erase(fetches.begin(), fetches.begin() + std::min<size_t>(1, fetches.size()));
+        if (!s.mirror.empty()) {
+            fetches = ReceivedRequests(kMirrorState);
+            if (s.mirrorRequests >= 0) {
+                EXPECT_EQ(static_cast<int>(fetches.size()), s.mirrorRequests);
+            }
+        }
         if (s.resumed) {  // the last request asked only for what was not kept
+            ASSERT_FALSE(fetches.empty());
             const auto& headers = fetches.back().headers;
             const std::regex range("Range: bytes=[1-9][0-9]*-");
             EXPECT_TRUE(std::ranges::any_of(
@@ -343,7 +360,7 @@ class UpdaterEndToEnd : public testing::Test {
         }
         if (s.differential) {
             long long sent = 0;
-            for (size_t i = 1; i < fetches.size(); ++i) {
+            for (size_t i = 0; i < fetches.size(); ++i) {
                 EXPECT_TRUE(std::ranges::any_of(fetches[i].headers, [](const std::string& h) {
                     return h.starts_with("Range: bytes=");
                 }));
@@ -875,6 +892,78 @@ TEST_F(UpdaterEndToEnd, SparePinAndSignedReleases) {
 
 TEST_F(UpdaterEndToEnd, SelfUpdate) {
     PlaySignedReleasesAndSelfUpdate(true);
+}
+
+// A signed release's archive from the mirror its url names (a test server on
+// another port whose certificate chains to the test root), and from the
+// pinned server whenever the mirror fails it.
+TEST_F(UpdaterEndToEnd, ArchivesFromAMirror) {
+    UseServerGroup(static_cast<int>(kOfficeScenarioGroups) + 4);
+    using enum Op;
+    const std::vector<Step> installs = {{kWindow}, {kClickStart}};
+    // From the pinned server: only the archive's host presents a chain.
+    const ServerResponse manifest{.body = Signed("", "", "mirror.json").body};
+    const auto mirrored = [](const char* name, long long dropAfter = -1,
+                             const char* cert = "intercepted-valid") {
+        ServerResponse response = Archive(name);
+        response.cert = cert;
+        response.dropAfter = dropAfter;
+        return response;
+    };
+    const auto fallback = [&](const char* name, const ServerResponse& answer, const char* logged) {
+        return Scenario{.name = name,
+                        .server = {manifest, Archive()},
+                        .steps = installs,
+                        .starts = {L"2.0.0.0"},
+                        .zelAfter = L"2.0.0.0",
+                        .requests = 3,
+                        .logged = logged,
+                        .program = L"zel_updater_signed.exe",
+                        .trustTestRoot = true,
+                        .report = "result=installed&[^ ]*&source=origin ",
+                        .mirror = {answer},
+                        .mirrorRequests = 1};
+    };
+    // clang-format off
+    const Scenario scenarios[] = {
+        {.name = "from the mirror, cut and resumed there", .server = {manifest},
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2,
+         .logged = "download result=ok attempts=2 source=mirror", .resumed = true,
+         .program = L"zel_updater_signed.exe", .trustTestRoot = true,
+         .report = "result=installed&[^ ]*&source=mirror ",
+         .mirror = {mirrored("good.zip", 30000), mirrored("good.zip")}, .mirrorRequests = 2},
+        fallback("the mirror answers 404", {.cert = "intercepted-valid", .status = 404},
+                 "download.fallback from=mirror to=origin stage=download reason=http-error "
+                 "status=404[\\s\\S]*download result=ok attempts=2 source=origin"),
+        fallback("the mirror sends another length", mirrored("nested.zip"),
+                 "download.fallback from=mirror to=origin stage=download "
+                 "reason=length-mismatch status=200"),
+        fallback("the mirror sends other bytes", mirrored("damaged.zip"),
+                 "download.fallback from=mirror to=origin stage=download "
+                 "reason=digest-mismatch status=200"),
+        fallback("the mirror's certificate is not trusted",
+                 mirrored("good.zip", -1, "other-valid"),
+                 "trust=refused[^\\n]*failure=trust[\\s\\S]*download.fallback from=mirror "
+                 "to=origin stage=download reason=http-error"),
+        {.name = "differential from the mirror", .server = {{.body = Signed("", "", "mirror-delta.json").body}},
+         .steps = installs, .starts = {L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 2,
+         .logged = "delta result=ok [^\\n]*source=mirror[\\s\\S]*download result=ok "
+                   "attempts=0 source=mirror",
+         .program = L"zel_updater_signed.exe", .previous = "delta-old.zip", .differential = true,
+         .trustTestRoot = true,
+         .mirror = {{.cert = "intercepted-valid", .bodyFile = "bin/archives/delta-new.zip"}}},
+        // Without a release key nothing vouches for another host's bytes.
+        {.name = "unsigned build: the pinned server, whatever host the url names",
+         .server = {manifest, Archive()}, .steps = installs, .starts = {L"2.0.0.0"},
+         .zelAfter = L"2.0.0.0", .requests = 3,
+         .logged = "download result=ok attempts=1 source=origin",
+         .program = L"zel_updater_localhost.exe", .trustTestRoot = true,
+         .mirror = {mirrored("good.zip")}, .mirrorRequests = 0},
+    };
+    // clang-format on
+    for (const Scenario& s : scenarios) {
+        Play(s);
+    }
 }
 
 }  // namespace
