@@ -83,6 +83,10 @@ issue() {
 }
 issue server
 issue edge
+# The edge presents its chain, as a CDN does with its intermediates. This
+# also keeps Wine 8 honest: it accepts a chain that stops short at an
+# unknown issuer, but refuses one that ends in a root it does not trust.
+cat "$keys/edge.crt" "$keys/root.crt" >"$keys/edge-chain.crt"
 echo "pin: $("$root/tools/compute_pin.sh" "$keys/server.crt")"
 # The vendor's release key; on a real vendor's side it never leaves an
 # offline machine.
@@ -275,7 +279,7 @@ publish 2.1.0.0 "https://localhost:$edge_port/releases/2.1.0.0/zel.zip" --candid
 
 step "A CDN edge on https://localhost:$edge_port (nginx proxy_cache) before a mirror origin on $mirror_port"
 sed -e "s|@EDGE_PORT@|$edge_port|; s|@MIRROR_PORT@|$mirror_port|; s|@ROOT@|$demo/www|" \
-    -e "s|@CERT@|$keys/edge.crt|; s|@KEY@|$keys/edge.key|; s|@STATE@|$demo/edge|g" \
+    -e "s|@CERT@|$keys/edge-chain.crt|; s|@KEY@|$keys/edge.key|; s|@STATE@|$demo/edge|g" \
     "$root/tools/fleet/nginx-edge.conf.in" >"$demo/edge/nginx.conf"
 nginx -c "$demo/edge/nginx.conf" -e "$demo/edge/startup-error.log" &
 edge_pid=$!
@@ -335,23 +339,19 @@ rollout 100
 [ "$updated_at" ] || fail "this office was not updated to 2.1.0.0 at 100 %"
 
 step "How 2.1.0.0 came to this office"
-delta=$(grep ' delta result=' <<<"$update_log" || true)
+delta=$(grep ' delta result=' <<<"$update_log" | tail -n 1 || true)
 fetched=$(sed -n 's/.* bytes_fetched=\([0-9]*\).*/\1/p' <<<"$delta")
 size=$(stat -c %s "$demo/www/releases/2.1.0.0/zel.zip")
 [[ "$delta" == *"result=ok"* ]] || fail "the second release was not downloaded differentially"
 awk -v f="$fetched" -v s="$size" 'BEGIN {
     printf "second release: fetched %d of the archive'"'"'s %d bytes (%.1f %%); the rest came from the previous zel.zip\n", f, s, 100 * f / s }'
-# An updater that fetches archives from the manifest's host names the source
-# on its download lines; one that asks only its own server names none.
+# The archive must have come from the edge the url names, not from the
+# origin after the edge failed (an untrusted certificate, for one).
 moved=$(grep -E ' (download|delta) .*result=ok' <<<"$update_log" || true)
-if [[ $moved == *source=* ]]; then
-    [[ $moved == *source=mirror* && $moved != *source=origin* ]] ||
-        fail "the second release did not come from the edge"
-    echo "second release: from the CDN edge (source=mirror);" \
-        "$(grep -c "\"$office_id\"" "$demo/edge/edge.log") requests of this office at the edge"
-else
-    echo "second release: this updater names no source; it asked its own server, the origin"
-fi
+[[ $moved == *source=mirror* && $moved != *source=origin* ]] ||
+    fail "the second release did not come from the edge: $(grep fallback <<<"$update_log")"
+echo "second release: from the CDN edge (source=mirror);" \
+    "$(grep -c "\"$office_id\"" "$demo/edge/edge.log") requests of this office at the edge"
 echo "the mirror origin behind the edge sent the archive" \
     "$(grep -c ' /releases/' "$demo/edge/mirror.log") time(s) for all the offices"
 echo "demo: updated from 2.0.0.0 to 2.1.0.0 at $updated_at %"
