@@ -14,8 +14,10 @@
 #   the button. Without one, or with --headless, it runs under a private Xvfb,
 #   presses the button itself and saves screenshots in demo/screenshots.
 #   --mandatory publishes both releases as mandatory instead.
-#   --prepare only makes the key, the builds and the Wine prefix, so that a
+#   --prepare only makes the keys, the builds and the Wine prefix, so that a
 #   later run (the test suite's) starts at once.
+#   Ports: ZEL_DEMO_PORT (28643) for the origin, the next two for the edge and
+#   the mirror origin. ZEL_DEMO_OFFICE_ID (32 hex digits) fixes the office's id.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 headless=0 mandatory=0 prepare=0
@@ -24,7 +26,7 @@ for arg in "$@"; do
         --headless) headless=1 ;;
         --mandatory) mandatory=1 ;;
         --prepare) prepare=1 ;;
-        -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "demo.sh: unknown argument $arg" >&2; exit 2 ;;
     esac
 done

@@ -211,6 +211,7 @@ class Fleet:
         if status != 200:
             raise ValueError(f"check answered {status}")
         offered = json.loads(body)
+        self.answers[offered["version"]] += 1
         if offered["version"] == office["version"]:
             return
         archive, travelled = await self.download(office, offered["url"],
@@ -232,6 +233,7 @@ class Fleet:
 
     async def stage(self):
         self.latencies, self.outcomes = [], collections.Counter()
+        self.answers = collections.Counter()  # the versions the checks were offered
         self.gate = asyncio.Semaphore(CONCURRENT)  # one event loop a stage
         await asyncio.wait_for(asyncio.gather(*(self.run_office(o) for o in self.offices)),
                                timeout=600)
@@ -267,9 +269,10 @@ def stage_against(n, port, www, origin_cert, edge_ca, state_file):
     asyncio.run(fleet.stage())
     with open(state_file, "w", encoding="utf-8") as f:
         json.dump(fleet.offices, f)
-    on = sum(o["version"] == candidate for o in fleet.offices)
-    print(f"{len(fleet.offices)} simulated offices: {on} ({100 * on / len(fleet.offices):.1f} %) "
-          f"on {candidate}; this start: " +
+    n, on = len(fleet.offices), sum(o["version"] == candidate for o in fleet.offices)
+    print(f"{n} simulated offices: {fleet.answers[candidate]} "
+          f"({100 * fleet.answers[candidate] / n:.1f} %) offered {candidate}, {on} "
+          f"({100 * on / n:.1f} %) now on it; this start: " +
           ", ".join(f"{k}: {v}" for k, v in sorted(fleet.outcomes.items())))
     return 0 if not any(k.startswith("error") for k in fleet.outcomes) else 1
 
