@@ -286,6 +286,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("logs", nargs="+", metavar="ACCESS_LOG")
     parser.add_argument("--out", default="fleet_report.html", help="the HTML page to write")
+    parser.add_argument("--pictures", action="store_true",
+                        help="also save each picture beside the page, as PAGE-N.png")
     args = parser.parse_args()
     started = time.monotonic()
     fleet = Fleet()
@@ -296,7 +298,13 @@ def main():
             print(f"{path}: {error}", file=sys.stderr)
             fleet.counts["unreadable_files"] += 1
     fleet.summary()
-    write_html(fleet, pictures(fleet), args.out)
+    images = pictures(fleet)
+    write_html(fleet, images, args.out)
+    if args.pictures:
+        stem = os.path.splitext(args.out)[0]
+        for number, (_, uri) in enumerate(images, 1):
+            with open(f"{stem}-{number}.png", "wb") as f:
+                f.write(base64.b64decode(uri.split(",", 1)[1]))
     for key in ("lines", "understood", "junk", "checks", "checks_without_office", "reports",
                 "reports_malformed", "other", *RESULTS, "from_mirror", "from_origin", "delta",
                 "whole", "offices", "last_failed", "unreadable_files"):

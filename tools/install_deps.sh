@@ -8,7 +8,7 @@ packages=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     libz-mingw-w64-dev googletest
     wine wine64 xvfb fonts-dejavu-core
-    openssl python3 nginx-light curl osslsigncode
+    openssl python3 nginx-light curl osslsigncode procps
     python3-matplotlib squid winbind
 )
 

@@ -16,7 +16,7 @@ python3 "$root/tools/fleet/make_log.py" --lines 4000 --offices 400 --seed 7 --ex
 head -n 1500 whole.log | gzip >access.log.2.gz
 sed -n 1501,3000p whole.log >access.log.1
 tail -n +3001 whole.log >access.log
-"$root/tools/fleet_report.py" --out fleet.html access.log access.log.1 access.log.2.gz >counted
+"$root/tools/fleet_report.py" --pictures --out fleet.html access.log access.log.1 access.log.2.gz >counted
 failed=0
 while IFS== read -r key value; do
     got=$(sed -n "s/^$key=//p" counted)
@@ -30,5 +30,6 @@ for key in installed refused failed junk reports_malformed last_failed from_mirr
 done
 [ "$(grep -o 'src="data:image/png;base64,' fleet.html | wc -l)" -eq 4 ] ||
     { echo "FAILED: the page lacks its four pictures" >&2; failed=1; }
+[ "$(ls fleet-[1-4].png | wc -l)" -eq 4 ] || { echo "FAILED: no pictures beside the page" >&2; failed=1; }
 cat counted
 exit $failed

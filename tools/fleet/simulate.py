@@ -12,7 +12,13 @@ previous archive, whole in two ranges as a resumed download would; then one
 report to the origin. A few offices fail their unpack and report it.
 
 Usage: simulate.py N PORT OUT_FOLDER (the origin on PORT, the edge on PORT+1,
-the mirror origin on PORT+2)."""
+the mirror origin on PORT+2).
+
+       simulate.py stage N PORT WWW ORIGIN_CERT EDGE_ROOT STATE_FILE
+runs one stage against an origin and edge already running (the demo's): the
+releases are those WWW's manifest.json and manifest-candidate.json name,
+the origin's key is pinned from ORIGIN_CERT, the edge's chain checked against
+EDGE_ROOT, and each office's version is kept in STATE_FILE for the next stage."""
 
 import asyncio
 import collections
@@ -93,7 +99,7 @@ def directory(tail, length):
 
 
 class Fleet:
-    def __init__(self, n, port, archives, pin, edge_ca):
+    def __init__(self, n, port, archives, pin, edge_ca, current=CURRENT):
         self.port, self.edge_port = port, port + 1
         self.archives, self.pin = archives, pin
         self.origin_tls = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
@@ -101,7 +107,7 @@ class Fleet:
         self.origin_tls.verify_mode = ssl.CERT_NONE  # the pin is checked instead
         self.edge_tls = ssl.create_default_context(cafile=edge_ca)
         rng = random.Random(2)
-        self.offices = [{"id": f"{rng.getrandbits(128):032x}", "version": CURRENT,
+        self.offices = [{"id": f"{rng.getrandbits(128):032x}", "version": current,
                          "previous": rng.random() >= 0.05, "unlucky": rng.random() < 0.02}
                         for _ in range(n)]
         self.latencies = []
@@ -205,6 +211,7 @@ class Fleet:
         if status != 200:
             raise ValueError(f"check answered {status}")
         offered = json.loads(body)
+        self.answers[offered["version"]] += 1
         if offered["version"] == office["version"]:
             return
         archive, travelled = await self.download(office, offered["url"],
@@ -226,6 +233,7 @@ class Fleet:
 
     async def stage(self):
         self.latencies, self.outcomes = [], collections.Counter()
+        self.answers = collections.Counter()  # the versions the checks were offered
         self.gate = asyncio.Semaphore(CONCURRENT)  # one event loop a stage
         await asyncio.wait_for(asyncio.gather(*(self.run_office(o) for o in self.offices)),
                                timeout=600)
@@ -246,7 +254,32 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))] * 1000
 
 
+def stage_against(n, port, www, origin_cert, edge_ca, state_file):
+    """One stage against running servers; prints the share on the candidate."""
+    def version_in(name):
+        return json.load(open(os.path.join(www, name), encoding="utf-8"))["version"]
+    current, candidate = version_in("manifest.json"), version_in("manifest-candidate.json")
+    archives = {v: open(os.path.join(www, "releases", v, "zel.zip"), "rb").read()
+                for v in (current, candidate)}
+    der = ssl.PEM_cert_to_DER_cert(open(origin_cert, encoding="ascii").read())
+    pin = hashlib.sha256(fleet_nginx.spki_of_certificate(der)).hexdigest()
+    fleet = Fleet(n, port, archives, pin, edge_ca, current)
+    if os.path.exists(state_file):
+        fleet.offices = json.load(open(state_file, encoding="utf-8"))
+    asyncio.run(fleet.stage())
+    with open(state_file, "w", encoding="utf-8") as f:
+        json.dump(fleet.offices, f)
+    n, on = len(fleet.offices), sum(o["version"] == candidate for o in fleet.offices)
+    print(f"{n} simulated offices: {fleet.answers[candidate]} "
+          f"({100 * fleet.answers[candidate] / n:.1f} %) offered {candidate}, {on} "
+          f"({100 * on / n:.1f} %) now on it; this start: " +
+          ", ".join(f"{k}: {v}" for k, v in sorted(fleet.outcomes.items())))
+    return 0 if not any(k.startswith("error") for k in fleet.outcomes) else 1
+
+
 def main():
+    if sys.argv[1] == "stage":
+        return stage_against(int(sys.argv[2]), int(sys.argv[3]), *sys.argv[4:8])
     n, port, out = int(sys.argv[1]), int(sys.argv[2]), os.path.abspath(sys.argv[3])
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
