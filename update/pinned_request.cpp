@@ -199,7 +199,8 @@ bool AcceptStatus(const RequestOptions& options, PinnedRequest& out) {
     }
     out.status = status;
     if (status != HTTP_STATUS_OK &&
-        !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT)) {
+        !(options.acceptPartial && status == HTTP_STATUS_PARTIAL_CONTENT) &&
+        !(options.acceptNoContent && status == HTTP_STATUS_NO_CONTENT)) {
         return Fail(out, "status");
     }
     if (!options.deadlineCoversBody && out.watchdog.Disarm()) {

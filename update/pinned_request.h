@@ -32,6 +32,8 @@ struct RequestOptions {
     std::wstring extraHeaders;
     // A partial answer (206) is accepted as well as 200.
     bool acceptPartial = false;
+    // So is an answer with nothing in it (204), where nothing is read.
+    bool acceptNoContent = false;
     // The whole wait from sending the request to its response headers,
     // however slowly they trickle in (the retry without the proxy included);
     // 0: no bound.

@@ -120,7 +120,8 @@ void SendOne(const ReportFields& fields, ULONGLONG deadline) {
     options.headersDeadlineMs = static_cast<DWORD>(deadline > now ? deadline - now : 1);
     options.deadlineCoversBody = true;
     // The server's answer carries nothing: 204 (or 200) is enough.
-    const bool ok = OpenPinnedRequest(path, options, request) || request.status == 204;
+    options.acceptNoContent = true;
+    const bool ok = OpenPinnedRequest(path, options, request);
     LogEvent("report", {{"result", ok ? "sent" : "failed"},
                         {"outcome", fields.result},
                         {"stage", fields.stage},
