@@ -393,6 +393,7 @@ bool OpenRequest(const RequestTarget& target, const std::wstring& path,
         !IsProxyFailure(out)) {
         return out.failure == nullptr;
     }
-    LogEvent("http.direct", {{"path", path}, {"proxy", proxy}});
+    LogEvent("http.direct",
+             {{"path", target.mirror ? AddressOf(target) + path : path}, {"proxy", proxy}});
     return Attempt(target, path, options, L"", deadline, out);
 }
