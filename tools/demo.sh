@@ -4,7 +4,7 @@
 # pinned key, signed with the demo's release key, run under Wine; then a
 # second release, 2.1.0.0, from a CDN edge (nginx proxy_cache before a mirror
 # origin, a certificate from a demo root the Wine prefix trusts) through a
-# staged rollout: 50 % of the offices, then 100 %, each time with 200
+# staged rollout: 50 % of the offices, then 100 %, each time with 100
 # simulated offices and this one. Its unchanged files come from the previous
 # zel.zip (the differential download). The rollout is drawn from the origin's
 # own log in demo/screenshots/fleet-report.html.
@@ -41,7 +41,7 @@ fi
 cd "$root"
 port=${ZEL_DEMO_PORT:-28643}
 edge_port=$((port + 1)) mirror_port=$((port + 2))
-fleet_size=200
+fleet_size=100
 demo="$root/demo"
 keys="$demo/keys"
 tests_build="$root/build/tests"

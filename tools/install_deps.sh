@@ -12,11 +12,12 @@ packages=(
     python3-matplotlib squid winbind
 )
 
+# One query for them all: the scripts that call this run it at every start.
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+    sed -n 's/^\([^ ]*\) install ok installed$/\1/p' || true)
 missing=()
 for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
+    grep -qx -- "$package" <<<"$installed" || missing+=("$package")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
