@@ -58,6 +58,7 @@ void SetServerScenario(const std::vector<ServerResponse>& responses, const wchar
     const std::wstring folder = StateFolder(state);
     ASSERT_TRUE(Exists(folder + L"\\ready")) << "the test server is not running";
     DeleteFileW((folder + L"\\requests.log").c_str());
+    DeleteFileW((folder + L"\\released").c_str());
     // Written beside and renamed, so the server never reads half a scenario.
     WriteBytes(folder + L"\\scenario.tmp", json.str());
     ASSERT_TRUE(MoveFileExW((folder + L"\\scenario.tmp").c_str(),
@@ -69,6 +70,10 @@ void UseServerGroup(int group) {
     const std::wstring shift = std::to_wstring(30 * group);
     SetEnvironmentVariableW(L"ZEL_TEST_SERVER_STATE", group > 0 ? state.c_str() : nullptr);
     SetEnvironmentVariableW(L"ZEL_TEST_PORT_SHIFT", group > 0 ? shift.c_str() : nullptr);
+}
+
+void ReleaseServerStall() {
+    WriteBytes(StateFolder(nullptr) + L"\\released", "");
 }
 
 std::vector<ReceivedRequest> ReceivedRequests(const wchar_t* state) {

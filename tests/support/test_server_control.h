@@ -48,6 +48,10 @@ struct ReceivedRequest {
 };
 std::vector<ReceivedRequest> ReceivedRequests(const wchar_t* state = nullptr);
 
+// Ends the stall of an answer with "stall_until_released" (each new scenario
+// starts held again).
+void ReleaseServerStall();
+
 // The test proxies and the redirect target (test_proxy.py), by role 0-4, and
 // what they logged.
 inline int ProxyPort(int role) {

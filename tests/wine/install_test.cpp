@@ -229,7 +229,7 @@ TEST_F(Installation, LeavesTheNewOrTheOldApplicationInZel) {
         // Another office's copy is never asked to close; it runs on when the
         // installation gave up waiting for it.
         EXPECT_EQ(ReadAppRecords(scratch() / L"other-record.txt").size(), c.holdZelMs ? 1u : 0u);
-        EXPECT_EQ(WaitForExit(holder, installed ? 10000 : 0),
+        EXPECT_EQ(WaitForExit(holder, installed ? kEventWaitMs : 0),
                   installed && c.holdZelMs ? 0u : STILL_ACTIVE);
         WaitUntil([&] { return RemoveFolderTree(scratch() / L"update"); });
     }

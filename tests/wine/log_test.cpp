@@ -56,8 +56,8 @@ TEST(Log, TwoProcessesAppendingAtOnceGiveOnlyWholeLines) {
     const std::wstring writer = L"\"" + BinFolder() + L"\\log_writer.exe\" 1000 300";
     ChildProcess a = StartProcess(writer, scratch.path());
     ChildProcess b = StartProcess(writer, scratch.path());
-    EXPECT_EQ(WaitForExit(a, 30000), 0u);
-    EXPECT_EQ(WaitForExit(b, 30000), 0u);
+    EXPECT_EQ(WaitForExit(a, kEventWaitMs), 0u);
+    EXPECT_EQ(WaitForExit(b, kEventWaitMs), 0u);
     const std::regex whole(R"(.* pid=\d+ tid=\d+ writer n=\d+ filler=x{300}\r)");
     const std::string set = ReadBytes(scratch / L"zel_updater.log.1");
     ASSERT_TRUE(set.starts_with(older + "\r\n"));
@@ -81,7 +81,7 @@ TEST(Log, ALockHeldElsewhereDoesNotStallTheRun) {
     ASSERT_TRUE(LockFileEx(log.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange));
     ChildProcess writer =
         StartProcess(L"\"" + BinFolder() + L"\\log_writer.exe\" 20 10", scratch.path());
-    EXPECT_EQ(WaitForExit(writer, 30000), 0u);
+    EXPECT_EQ(WaitForExit(writer, kEventWaitMs), 0u);
     EXPECT_EQ(Lines(ReadBytes(scratch / L"zel_updater.log")).size(), 20u);
 }
 

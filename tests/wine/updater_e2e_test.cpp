@@ -305,6 +305,7 @@ class UpdaterEndToEnd : public testing::Test {
                 << "; its log:\n"
                 << ReadBytes(office / L"zel_updater.log");
         }
+        ReleaseServerStall();
         EXPECT_EQ(run->WaitForExit(), s.exitCode);
         UsePowerShell(PowerShell::kStandIn);
 
@@ -472,7 +473,7 @@ class UpdaterEndToEnd : public testing::Test {
                 break;
             case Op::kSecondRun: {
                 UpdaterRun second(BinFolder() + L"\\zel_updater_test.exe", office.path());
-                EXPECT_EQ(second.WaitForExit(10000), 0u);
+                EXPECT_EQ(second.WaitForExit(), 0u);
                 break;
             }
             case Op::kNothingStarted:
@@ -502,6 +503,8 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
     const ServerResponse v2{.body = ManifestJson("2.0.0.0")};
     const ServerResponse v2Mandatory{.body = ManifestJson("2.0.0.0", true)};
     const ServerResponse v2Digest{.body = ManifestJson("2.0.0.0", false, "", GoodDigest())};
+    ServerResponse held = Archive("good.zip", kEventWaitMs);
+    held.more = "\"stall_until_released\": true";
     const std::vector<Step> serverError = {{kBox, texts::kServerError}};
     const ServerResponse v2Delta{
         .body = ManifestJson("2.0.0.0", false, "",
@@ -560,8 +563,9 @@ void UpdaterEndToEnd::PlayOfficeScenarios(const size_t group) {
         {.name = "closing during the download ends the updater",
          .server = {v2, Archive("good.zip", 20000)},
          .steps = {{kWindow}, {kClickStart}, {kStatus, downloading}, {kClose}}},
+        // The download is held until the steps are done, however long they take.
         {.name = "mandatory: installs without asking; a second run only starts the application",
-         .server = {v2Mandatory, Archive("good.zip", 2000)},
+         .server = {v2Mandatory, held},
          .steps = {{kWindow}, {kSecondRun}, {kStatus, downloading}, {kBox, notice}, {kDisabled},
                    {kClose}, {kRunning}},
          .starts = {L"1.2.3.4", L"2.0.0.0"}, .zelAfter = L"2.0.0.0", .requests = 3},
